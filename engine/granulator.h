@@ -1,0 +1,85 @@
+// The grain engine: one Granulator per object, many Grains per Granulator.
+//
+// Plain records and free functions. The records hold no constructors so that
+// a host may place them in zeroed memory of its own; `init` sets every field
+// and `release` frees what `init` allocated.
+#pragma once
+
+#include <cstdint>
+
+namespace vorn {
+
+// The engine's view of a sample buffer: one float per frame, contiguous.
+// The host refreshes it before each vector; the loop reads it once per vector.
+struct SampleSource {
+    int32_t valid;          // 0: not to be read
+    const float* samples;   // frame k is samples[k]
+    int32_t frames;         // signed frame count
+};
+
+// One grain voice. Read position and increment are signed 32.32 fixed point.
+struct Grain {
+    int32_t index;       // integer part of the read position, samples; may be negative
+    uint32_t frac;       // fractional part, units of 2^-32
+    int32_t step;        // integer part of the read increment per output sample
+    uint32_t step_frac;  // fractional part of the increment, units of 2^-32
+    uint32_t offset;     // fixed phase offset, master-phase units (2^31 = one period)
+};
+
+inline constexpr int kMaxTransp = 256;
+inline constexpr int32_t kMaxOverlap = 1024;
+
+struct Granulator {
+    double pos_jitter;          // half-width of the start jitter, samples (ms before compile)
+    double transp[kMaxTransp];  // transposition list, cents
+    double transp_jitter;       // half-width of the detune, cents; effective only when > 0
+    double period;              // grain period, samples (ms before compile)
+    int32_t n_transp;           // used entries of transp, 1..256
+    const SampleSource* source; // bound sample source, or null
+    uint32_t phase;             // master phase; 2^31 is one period, only the low 31 bits count
+    int32_t phase_incr;         // master phase step per output sample
+    Grain* grains;              // max_overlap voices; null if their allocation failed
+    double ms_scale;            // samples per millisecond; 1.0 until the first compile
+    int32_t max_overlap;        // allocated grains, power of two 2..1024
+    int32_t overlap;            // active grains, power of two 1..max_overlap
+    float gain;                 // applied to every grain's contribution
+    bool compiled;              // true once compile has run (ms settings converted)
+};
+
+// Sets max_overlap from the exponent (absent: 8 grains; bounded to 2..1024),
+// allocates the grains with their bit-reversed phase offsets and sets every
+// default. If the grain array cannot be allocated, `grains` stays null and
+// the instance renders silence.
+void init(Granulator& g, bool has_log2, int32_t log2);
+inline void init(Granulator& g) { init(g, false, 0); }
+inline void init(Granulator& g, int32_t log2) { init(g, true, log2); }
+
+// Frees the grain array. The record may be initialised again afterwards.
+void release(Granulator& g);
+
+// True when the instance can synthesise (its grain array exists).
+inline bool usable(const Granulator& g) { return g.grains != nullptr; }
+
+void set_pos_jitter(Granulator& g, double ms);
+void set_transposition(Granulator& g, double cents);
+// Keeps at most the first 256 values; a count of 0 or less gives one entry of 0 cents.
+void set_transp_list(Granulator& g, const double* values, int32_t count);
+void set_transp_jitter(Granulator& g, double cents);
+void set_period(Granulator& g, double ms);
+// Number of active grains as a power-of-two exponent, bounded to 1..max_overlap.
+void set_overlap(Granulator& g, int32_t log2);
+
+// Prepares the engine for a signal chain at `sample_rate` Hz: converts the
+// millisecond settings at the first compile, clamps the period, resets the
+// master phase. The caller then restarts every grain.
+void compile(Granulator& g, double sample_rate);
+
+// Starts `grain` afresh around `position` (samples), drawing its jitter,
+// transposition and detune from the library-wide random source.
+void start_grain(Granulator& g, double position, Grain& grain);
+
+// Renders n samples into out; in carries the read position in ms.
+// in and out must be distinct arrays.
+void perform(Granulator& g, const float* in, float* out, int32_t n);
+
+}  // namespace vorn
