@@ -213,6 +213,9 @@ struct Case : Config {
     bool spiky = false;  // source with cancelling +-1e30 samples
 };
 
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+
 // Position signal, ms, at absolute sample t of a run of `total` samples.
 float input_at(const Case& c, int64_t t, int64_t total) {
     switch (c.input) {

@@ -1,0 +1,59 @@
+// The vorn~ object: the host record of one instance and the handlers that
+// the host calls. Shared by the binding's source files; not installed.
+#pragma once
+
+#include <cstdint>
+
+#include "granulator.h"
+#include "max_api.h"
+
+// One vorn~ instance. The host's signal-object header comes first.
+struct Granulator {
+    MaxSignalObject header;
+    void* proxy[4];          // proxy k serves inlet k + 1
+    int32_t inlet;           // written by the host: inlet of the current message
+    vorn::Granulator engine;
+    MaxSymbol* buffer_name;  // empty_symbol while no name is set
+    MaxBuffer* buffer;       // the bound buffer~, not owned; or null
+    vorn::SampleSource source;  // the engine's view of `buffer`, refreshed every vector
+};
+
+// Library-wide, set by main.
+extern void* granulator_class;
+extern MaxSymbol* empty_symbol;
+extern MaxSymbol* buffer_class;
+
+// Class lifecycle
+void* MAX_API_CALL granulator_new(MaxSymbol* selector, int16_t count, MaxAtom* atoms);
+void MAX_API_CALL granulator_free(Granulator* x);
+void MAX_API_CALL granulator_version(Granulator* x, MaxSymbol* selector, int16_t count, MaxAtom* atoms);
+
+// Numbers and messages
+void MAX_API_CALL granulator_int(Granulator* x, int32_t value);
+void MAX_API_CALL granulator_float(Granulator* x, double value);
+void MAX_API_CALL granulator_list(Granulator* x, MaxSymbol* selector, int16_t count, MaxAtom* atoms);
+void MAX_API_CALL granulator_set(Granulator* x, MaxSymbol* selector, int16_t count, MaxAtom* atoms);
+void MAX_API_CALL granulator_overlap(Granulator* x, MaxSymbol* selector, int16_t count, MaxAtom* atoms);
+
+// Buffer binding
+MaxBuffer* find_buffer(MaxSymbol* name);
+void set_buffer_name(Granulator* x, MaxAtom* atoms, int16_t count);
+void MAX_API_CALL granulator_loadbang(Granulator* x, MaxSymbol* selector, int16_t count, MaxAtom* atoms);
+void MAX_API_CALL granulator_print(Granulator* x, MaxSymbol* selector, int16_t count, MaxAtom* atoms);
+
+// Signal chain
+void MAX_API_CALL granulator_dsp(Granulator* x, MaxSignal** signals, int16_t* counts);
+intptr_t* MAX_API_CALL granulator_perform(intptr_t* words);
+
+// Reads a number atom as a double; false for any other tag.
+inline bool atom_number(const MaxAtom& a, double& out) {
+    if (a.type == A_LONG) {
+        out = a.value.w_long;
+        return true;
+    }
+    if (a.type == A_FLOAT) {
+        out = a.value.w_float;
+        return true;
+    }
+    return false;
+}

@@ -1,0 +1,43 @@
+// Instance creation and release, and the version banner.
+#include "convert.h"
+#include "granulator_object.h"
+
+void* MAX_API_CALL granulator_new(MaxSymbol*, int16_t count, MaxAtom* atoms) {
+    Granulator* x = static_cast<Granulator*>(newobject(granulator_class));
+    if (!x) return nullptr;
+    z_dsp_setup(x, 1);
+    x->header.flags = 1;  // the loop clears its output before reading its input
+    for (int32_t n = 4; n >= 1; --n) x->proxy[n - 1] = proxy_new(x, n, &x->inlet);
+    outlet_new(x, "signal");
+
+    // The first argument is always the overlap exponent; anything but a
+    // number there means no exponent.
+    bool has_log2 = false;
+    int32_t log2 = 0;
+    if (count > 0 && atoms[0].type == A_LONG) {
+        has_log2 = true;
+        log2 = atoms[0].value.w_long;
+    } else if (count > 0 && atoms[0].type == A_FLOAT) {
+        has_log2 = true;
+        log2 = vorn::trunc_low32(atoms[0].value.w_float);
+    }
+    vorn::init(x->engine, has_log2, log2);
+    x->buffer_name = empty_symbol;
+    x->buffer = nullptr;
+    if (!vorn::usable(x->engine)) post("vorn~: out of memory for %d grains: this vorn~ stays silent", x->engine.max_overlap);
+
+    if (count > 1) granulator_set(x, nullptr, static_cast<int16_t>(count - 1), atoms + 1);
+    return x;
+}
+
+void MAX_API_CALL granulator_free(Granulator* x) {
+    if (x->engine.grains) vorn::release(x->engine);
+    for (void* p : x->proxy) freeobject(p);
+    z_dsp_free(x);
+}
+
+void MAX_API_CALL granulator_version(Granulator*, MaxSymbol*, int16_t, MaxAtom*) {
+    post("vorn~ 1.0.0: granular synthesis of a buffer~");
+    post("  grains: up to 1024, Hann window, 4-point cubic interpolation");
+    post("  the vorn~ authors, MIT licence");
+}

@@ -1,0 +1,135 @@
+// The stand-in host: a small real runtime that offers the operations a
+// Max/MSP 4 external uses (see host/max_api.h) and what a host does around
+// them: it loads externals from a search path and calls their `main`,
+// creates object boxes from typed text, delivers messages through inlets,
+// holds buffer~ objects, compiles a signal chain and runs it vector by vector.
+//
+// The host's operations are global functions, so the runtime is one per
+// process. Host applications (the renderer, the tests) drive it through
+// this interface; it lives in the MaxAPI library beside the operations.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "max_api.h"
+
+#if defined(VORN_BUILDING_MAXAPI)
+#define STANDIN_API MAX_API_EXPORT
+#elif defined(_WIN32)
+#define STANDIN_API __declspec(dllimport)
+#else
+#define STANDIN_API
+#endif
+
+namespace standin {
+
+struct Box;  // one object box of the patch
+
+// An atom as a host application builds it.
+struct Atom {
+    enum Kind { Int, Float, Symbol } kind;
+    int32_t i = 0;
+    float f = 0.0f;
+    std::string s;
+    static Atom of_int(int32_t v) { return {Int, v, 0.0f, {}}; }
+    static Atom of_float(float v) { return {Float, 0, v, {}}; }
+    static Atom of_symbol(std::string v) { return {Symbol, 0, 0.0f, std::move(v)}; }
+};
+
+// Splits text typed into a box or a message box into atoms: a word that reads
+// entirely as a decimal integer within 32 bits is an int, one that reads
+// entirely as a number otherwise is a float (rounded to single precision),
+// anything else a symbol. Words are separated by blanks.
+STANDIN_API std::vector<Atom> parse_atoms(const std::string& text);
+
+// --- Console -------------------------------------------------------------
+// Every post() becomes one line. Lines are kept until taken; a sink, if set,
+// also receives each line as it is posted.
+STANDIN_API std::vector<std::string> take_console();
+STANDIN_API void set_console_sink(std::function<void(const std::string&)> sink);
+
+// --- Clock -----------------------------------------------------------------
+// The calendar clock that externals read through the C library's time():
+// a fixed reading in seconds, or (nullopt) the real clock.
+STANDIN_API void set_clock(std::optional<uint32_t> seconds);
+
+// --- Loading -----------------------------------------------------------------
+// Directories searched, in order, for NAME.mxe when a box first names NAME.
+STANDIN_API void add_search_path(const std::string& dir);
+
+// --- Buffers and other named objects ----------------------------------------
+// Creates the buffer~ NAME, or replaces the contents of the existing one (the
+// object stays the same). The object's samples are allocated to exactly
+// their count. The buffer is valid after this call.
+STANDIN_API MaxBuffer* buffer_set(const std::string& name, const std::vector<float>& samples, double rate_hz);
+// Deletes the buffer~ NAME: the name is unbound and the samples are freed.
+// The object's record is kept, invalid and empty, until shutdown, so that an
+// external still holding it reads nothing. False if there is no such buffer.
+STANDIN_API bool buffer_delete(const std::string& name);
+// Sets the validity flag of the buffer~ NAME. False if there is no such buffer.
+STANDIN_API bool buffer_set_valid(const std::string& name, bool valid);
+// The buffer~ bound to NAME, or null.
+STANDIN_API MaxBuffer* buffer_find(const std::string& name);
+// Binds an object of the host's "table" class (not a buffer) to NAME,
+// replacing whatever was bound there.
+STANDIN_API MaxObject* table_set(const std::string& name);
+
+// --- Boxes -------------------------------------------------------------------
+// Creates an object box from its text, e.g. "vorn~ 3 src 0 0 0 100": loads
+// the external on first use, then calls the class's creator with the typed
+// arguments. Null with a reason in *error if it cannot be made.
+STANDIN_API Box* box_create(const std::string& text, std::string* error);
+// Calls the class's release routine and frees the object; the signal chain
+// must be compiled again before it runs.
+STANDIN_API void box_delete(Box* box);
+STANDIN_API MaxObject* box_object(Box* box);
+// Number of inlets (1 + proxies) of a box.
+STANDIN_API int box_inlets(Box* box);
+// All boxes in creation order.
+STANDIN_API std::vector<Box*> boxes();
+
+// --- Messages ----------------------------------------------------------------
+// Sends a message through inlet `inlet` of `box`: the host writes the inlet's
+// number where the box's proxies were told to (0 for the leftmost inlet)
+// and calls the class's handler. False with a reason in *error when the box
+// has no such inlet or its class has no handler for the message.
+STANDIN_API bool send_int(Box* box, int inlet, int32_t value, std::string* error);
+STANDIN_API bool send_float(Box* box, int inlet, double value, std::string* error);
+STANDIN_API bool send_message(Box* box, int inlet, const std::string& selector, const std::vector<Atom>& atoms,
+                              std::string* error);
+// Sends text as typed into a message box: one number is an int (if it reads
+// as an integer) or a float; several words starting with a number are a
+// "list"; otherwise the first word is the selector and the rest are atoms.
+STANDIN_API bool send_text(Box* box, int inlet, const std::string& text, std::string* error);
+// Sends "loadbang" to every box whose class takes it, in creation order.
+STANDIN_API void loadbang_all();
+
+// --- Signal chain ------------------------------------------------------------
+// Compiles the chain: every signal object, in creation order, gets its "dsp"
+// call with one signal record per signal inlet and outlet; what they install
+// with dsp_add runs at every run_vector(). An object that sets its no-sharing
+// flag gets separate input and output vectors; one that does not gets its
+// output vector in its input's memory.
+STANDIN_API void dsp_compile(double rate_hz, int vector_size);
+// The vector feeding the leftmost signal inlet of `box` (vector_size floats);
+// written by the host application before each run_vector().
+STANDIN_API float* signal_input(Box* box);
+// The vector of the box's signal outlet after the last run_vector().
+STANDIN_API const float* signal_output(Box* box);
+// Runs the installed routines once, in the order installed. False with a
+// reason if there is no compiled chain.
+STANDIN_API bool run_vector(std::string* error);
+
+// --- Life -----------------------------------------------------------------------
+// Counts for tests: live proxies, live objects made by newobject.
+STANDIN_API int live_proxies();
+STANDIN_API int live_objects();
+// Deletes every box and buffer and forgets the chain; loaded externals stay
+// loaded (a host never unloads them) and their classes stay registered.
+STANDIN_API void reset();
+
+}  // namespace standin

@@ -1,0 +1,164 @@
+// The stand-in host's state: classes, objects, boxes, buffers, the console
+// and the signal chain. One Runtime per process, reached through rt().
+// Private to the MaxAPI library.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "host.h"
+
+namespace standin {
+
+struct Class;
+
+// What an object's header points into. Externals find the class name by
+// reading the word 16 bytes before the address in `messlist`, so the list
+// starts with a pointer to the class-name record and the object's header
+// points 16 bytes in, at the back-pointer to the host's class.
+struct MessageList {
+    MaxClassName* name_record;
+    void* spare[16 / sizeof(void*) - 1];
+    Class* owner;
+};
+static_assert(offsetof(MessageList, owner) == 16, "objects point 16 bytes into the message list");
+
+struct Method {
+    MaxMethod fn = nullptr;
+    std::vector<int16_t> types;  // argument type codes, without the closing 0
+};
+
+struct Class {
+    MaxClassName name_record{};
+    MessageList list{};
+    std::string name;
+    bool builtin = false;  // buffer~ and table: made by the host, never boxed
+    MaxMethod creator = nullptr;
+    MaxMethod release = nullptr;
+    size_t size = 0;
+    std::vector<int16_t> creator_types;
+    bool takes_signals = false;
+    MaxMethod int_handler = nullptr;
+    MaxMethod float_handler = nullptr;
+    std::unordered_map<MaxSymbol*, Method> methods;
+
+    void* messlist() { return &list.owner; }
+    const Method* method(MaxSymbol* selector) const;
+};
+
+struct Proxy {
+    MaxObject* owner;  // null once the owner is gone (a leaked proxy)
+    int32_t number;
+    int32_t* location;
+};
+
+struct Outlet {
+    bool signal;
+};
+
+// A signal vector of exactly n floats, so that an overread is caught.
+struct Vector {
+    std::unique_ptr<float[]> data;
+    int n = 0;
+    void resize(int size);
+};
+
+// What the host keeps for each object made by newobject.
+struct ObjectState {
+    Class* cls = nullptr;
+    std::vector<Proxy*> proxies;  // live, in creation order
+    std::vector<std::unique_ptr<Outlet>> outlets;
+    int signal_inlets = -1;  // -1 until z_dsp_setup
+    bool dsp_freed = false;
+    bool releasing = false;
+    Box* box = nullptr;
+
+    int signal_outlets() const;
+};
+
+}  // namespace standin
+
+struct standin::Box {
+    MaxObject* object = nullptr;
+    Class* cls = nullptr;
+    std::string text;
+    // Signal records of the last compile; the vectors stay until the next.
+    std::vector<Vector> inputs;
+    std::vector<Vector> outputs;
+    float* output = nullptr;  // the first outlet's vector (maybe inputs[0])
+    std::vector<MaxSignal> signals;
+    std::vector<MaxSignal*> signal_refs;
+    std::vector<int16_t> counts;
+};
+
+namespace standin {
+
+struct Library {
+    void* handle = nullptr;
+    Class* cls = nullptr;
+    std::string error;  // why it yields no class, if it does not
+};
+
+struct Chain {
+    struct Entry {
+        size_t offset;
+        int32_t count;
+    };
+    std::vector<intptr_t> words;
+    std::vector<Entry> entries;
+    bool valid = false;
+    bool compiling = false;
+    bool running = false;
+    std::string why_not;  // why there is no valid chain
+};
+
+struct Runtime {
+    // Symbols are never freed: externals keep them for their lifetime.
+    std::unordered_map<std::string, std::unique_ptr<MaxSymbol>> symbols;
+
+    std::vector<std::string> console;
+    std::function<void(const std::string&)> sink;
+    bool in_sink = false;
+
+    std::vector<std::string> search_paths;
+    std::map<std::string, Library> libraries;
+    std::vector<std::unique_ptr<Class>> classes;
+    std::map<std::string, Class*> class_by_name;
+    Class* current = nullptr;           // set up last: registrations go here
+    const std::string* loading = nullptr;  // name of the library in main()
+    Class* buffer_class = nullptr;
+    Class* table_class = nullptr;
+
+    std::unordered_map<MaxObject*, std::unique_ptr<ObjectState>> objects;
+    std::unordered_set<Proxy*> proxies;
+    std::vector<std::unique_ptr<Box>> boxes;
+    std::unordered_set<MaxBuffer*> buffers;  // bound and deleted alike
+    std::unordered_set<MaxObject*> tables;
+
+    Chain chain;
+};
+
+Runtime& rt();
+
+MaxSymbol* symbol(const std::string& text);
+MaxSymbol* find_symbol(const std::string& text);  // null if never made
+// A host error line on the console: "error: ..." (printf-style).
+void host_error(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void add_console_line(std::string line);
+
+Class* new_class(const std::string& name);
+ObjectState* object_state(const void* ob);
+Box* live_box(Box* box);
+void release_proxy(Proxy* proxy);
+// Calls the release routine, frees the object and drops its box.
+void destroy_object(MaxObject* ob);
+void invalidate_chain(const char* why);
+
+}  // namespace standin
