@@ -1,9 +1,9 @@
 // Message delivery: through which inlet, to which handler, with what atoms.
-#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <string>
 
+#include "convert.h"
 #include "runtime.h"
 
 namespace standin {
@@ -46,12 +46,8 @@ bool no_method(Box* box, const std::string& selector, std::string* error) {
     return fail(error, box->cls->name + ": no method for '" + selector + "'");
 }
 
-int32_t truncate_to_int(double value) {
-    if (std::isnan(value)) return 0;
-    if (value <= std::numeric_limits<int32_t>::min()) return std::numeric_limits<int32_t>::min();
-    if (value >= std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
-    return static_cast<int32_t>(value);
-}
+// A float reaching a class that takes only ints is truncated, as everywhere.
+int32_t truncate_to_int(double value) { return vorn::trunc_low32(value); }
 
 bool is_number(const Atom& a) { return a.kind == Atom::Int || a.kind == Atom::Float; }
 
