@@ -4,7 +4,7 @@
 set -euo pipefail
 
 declare -A groups=(
-  [build]="cmake ninja-build g++ make libgtest-dev libbenchmark-dev"
+  [build]="cmake ninja-build g++ make pkg-config libgtest-dev libbenchmark-dev libcli11-dev libsndfile1-dev"
 )
 
 want=()

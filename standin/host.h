@@ -58,7 +58,9 @@ STANDIN_API void set_console_sink(std::function<void(const std::string&)> sink);
 STANDIN_API void set_clock(std::optional<uint32_t> seconds);
 
 // --- Loading -----------------------------------------------------------------
-// Directories searched, in order, for NAME.mxe when a box first names NAME.
+// Directories searched, in order, for NAME.mxe when a box first names NAME;
+// after them, the running executable's folder, then <exe>/../lib/vorn and
+// <exe>/../lib.
 STANDIN_API void add_search_path(const std::string& dir);
 
 // --- Buffers and other named objects ----------------------------------------

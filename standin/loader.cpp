@@ -36,7 +36,8 @@ std::vector<std::string> search_dirs() {
     std::string exe = executable_dir();
     if (!exe.empty()) {
         dirs.push_back(exe);
-        dirs.push_back(exe + "/../lib/vorn");
+        dirs.push_back(exe + "/../lib/vorn");  // installed
+        dirs.push_back(exe + "/../lib");       // a build tree
     }
     return dirs;
 }

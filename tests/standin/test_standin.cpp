@@ -358,7 +358,7 @@ TEST_F(Standin, BoxCreationErrorsSayWhy) {
     std::string missing = error_of("missing~ 1");
     EXPECT_EQ(missing.rfind("missing~: cannot find missing~.mxe in the search path (" STANDIN_PLUGIN_DIR ", ", 0), 0u)
         << missing;
-    EXPECT_NE(missing.find("/../lib/vorn)"), std::string::npos) << missing;  // beside the program, by default
+    EXPECT_NE(missing.find("/../lib/vorn, "), std::string::npos) << missing;  // beside the program, by default
     EXPECT_NE(error_of("nomain~").find("has no main"), std::string::npos);
     EXPECT_EQ(error_of("nosetup~"), "nosetup~: main did not set up a class");
     take_console();
