@@ -5,6 +5,7 @@
 #include <cmath>
 #include <vector>
 
+#include "grain_run.h"
 #include "granulator.h"
 #include "random.h"
 #include "tables.h"
@@ -18,9 +19,20 @@ std::vector<float> make_source(int frames) {
     return s;
 }
 
+enum Kernel { kChosen, kPortable, kPlain };
+
+vorn::detail::GrainKernel kernel_of(int k) {
+    switch (k) {
+        case kPortable: return vorn::detail::run_grain_portable;
+        case kPlain: return vorn::detail::run_grain_plain;
+        default: return vorn::detail::fast_kernel();
+    }
+}
+
 void BM_Perform(benchmark::State& state) {
     const int log2 = static_cast<int>(state.range(0));
     const double cents = static_cast<double>(state.range(1));
+    const vorn::detail::GrainKernel kernel = kernel_of(static_cast<int>(state.range(2)));
     constexpr int kRate = 44100, kVector = 64;
     vorn::build_interp_table();
     if (!vorn::window_table) vorn::window_table = vorn::make_window_table(vorn::kWindowSize);
@@ -42,7 +54,7 @@ void BM_Perform(benchmark::State& state) {
         // A slow scan through the middle of the source.
         for (float& x : in) x = static_cast<float>(pos_ms += 0.5 / 44.1);
         if (pos_ms > 9000.0) pos_ms = 1000.0;
-        vorn::perform(g, in.data(), out.data(), kVector);
+        vorn::detail::perform_with(g, in.data(), out.data(), kVector, kernel);
         benchmark::DoNotOptimize(out.data());
     }
     const double grain_samples = static_cast<double>(state.iterations()) * kVector * g.overlap;
@@ -53,9 +65,11 @@ void BM_Perform(benchmark::State& state) {
 
 }  // namespace
 
+// kernel 0: the one this processor gets (AVX2 where present); 1: portable;
+// 2: the plain per-sample loop.
 BENCHMARK(BM_Perform)
-    ->ArgNames({"log2", "cents"})
-    ->ArgsProduct({{3, 6, 10}, {0, 700}})
+    ->ArgNames({"log2", "cents", "kernel"})
+    ->ArgsProduct({{3, 6, 9, 10}, {0, 700}, {kChosen, kPortable, kPlain}})
     ->Unit(benchmark::kMicrosecond);
 
 BENCHMARK_MAIN();

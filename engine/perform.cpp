@@ -1,67 +1,67 @@
 // The synthesis loop: every active grain adds its windowed, interpolated
 // reading of the source into the output vector.
-#include "granulator.h"
-#include "tables.h"
+#include "grain_run.h"
 
 namespace vorn {
 
-void perform(Granulator& g, const float* in, float* out, int32_t n) {
+namespace detail {
+
+uint32_t run_grain_plain(Granulator& g, Grain& gr, uint32_t P, const VectorContext& c) {
+    uint64_t pos = fixed64(gr.index, gr.frac);
+    uint64_t step = fixed64(gr.step, gr.step_frac);
+    uint32_t p = P - gr.offset;
+    for (int32_t j = 0; j < c.n; ++j) {
+        p &= kPhaseMask;
+        if (static_cast<int32_t>(p) < c.incr) {
+            start_grain(g, static_cast<double>(c.in[j]) * g.ms_scale, gr);
+            pos = fixed64(gr.index, gr.frac);
+            step = fixed64(gr.step, gr.step_frac);
+        }
+        add_sample(c, pos, p, j);
+        pos += step;
+        p += static_cast<uint32_t>(c.incr);
+    }
+    gr.index = whole_of(pos);
+    gr.frac = static_cast<uint32_t>(pos);
+    return p;
+}
+
+// The widest kernel this processor runs, chosen once.
+GrainKernel fast_kernel() {
+    static const GrainKernel chosen = [] {
+#if defined(__x86_64__)
+        if (__builtin_cpu_supports("avx2")) return run_grain_avx2;
+#endif
+        return run_grain_portable;
+    }();
+    return chosen;
+}
+
+void perform_with(Granulator& g, const float* in, float* out, int32_t n, GrainKernel fast) {
     for (int32_t j = 0; j < n; ++j) out[j] = 0.0f;
 
     const SampleSource* src = g.source;
-    const float* window = window_table;
-    if (!src || src->valid == 0 || !usable(g) || !window) return;
+    if (!src || src->valid == 0 || !usable(g) || !window_table) return;
 
+    // Everything but `overlap` is read once for the whole vector.
+    const int64_t frames = src->frames;
+    const VectorContext c{in, out, n, src->samples, frames > 3 ? static_cast<uint32_t>(frames - 3) : 0u,
+                          window_table, static_cast<double>(g.gain), g.phase_incr};
     const uint32_t P = g.phase;
-    const int32_t incr = g.phase_incr;
-    const double gain = g.gain;
     Grain* grains = g.grains;
-    const float* s = src->samples;
-    // A position contributes when all four taps lie inside the frames.
-    const int64_t last = static_cast<int64_t>(src->frames) - 2;
-
+    // Without a positive step the phase may wrap without a restart: only
+    // the plain loop follows that.
+    const GrainKernel kernel = c.incr > 0 ? fast : run_grain_plain;
     for (int32_t i = 0; i < g.overlap; ++i) {
-        Grain& gr = grains[i];
-        int32_t idx = gr.index;
-        uint32_t fr = gr.frac;
-        int32_t st = gr.step;
-        uint32_t sf = gr.step_frac;
-        uint32_t p = P - gr.offset;
-
-        for (int32_t j = 0; j < n; ++j) {
-            p &= 0x7fffffffu;
-            // A grain restarts when its phase wraps; it keeps the part of
-            // the period it has run past the wrap, so it stays locked to
-            // the master phase.
-            if (static_cast<int32_t>(p) < incr) {
-                start_grain(g, static_cast<double>(in[j]) * g.ms_scale, gr);
-                idx = gr.index;
-                fr = gr.frac;
-                st = gr.step;
-                sf = gr.step_frac;
-            }
-            if (0 < idx && idx < last) {
-                const float* c = interp_table[16 * (fr >> 26)];
-                const float* t = s + idx;
-                double v = ((static_cast<double>(t[2]) * c[3] + static_cast<double>(t[1]) * c[2]) +
-                            static_cast<double>(t[-1]) * c[0]) +
-                           static_cast<double>(c[1]) * t[0];
-                v = v * window[p >> 19];
-                v = v * gain;
-                out[j] = static_cast<float>(out[j] + v);
-            }
-            // 64-bit fixed-point sum of (idx, fr) and (st, sf).
-            const uint32_t f2 = fr + sf;
-            idx = static_cast<int32_t>(static_cast<uint32_t>(idx) + static_cast<uint32_t>(st) +
-                                       (f2 < sf ? 1u : 0u));
-            fr = f2;
-            p += static_cast<uint32_t>(incr);
-        }
-
-        gr.index = idx;
-        gr.frac = fr;
+        const uint32_t p = kernel(g, grains[i], P, c);
         if (i == 0) g.phase = p;
     }
+}
+
+}  // namespace detail
+
+void perform(Granulator& g, const float* in, float* out, int32_t n) {
+    detail::perform_with(g, in, out, n, detail::fast_kernel());
 }
 
 }  // namespace vorn

@@ -6,7 +6,7 @@
 namespace vorn {
 
 float* window_table = nullptr;
-float interp_table[kInterpRows][4];
+alignas(16) float interp_table[kInterpRows][4];
 bool interp_built = false;
 
 float* make_window_table(int size) {

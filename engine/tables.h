@@ -10,7 +10,7 @@ inline constexpr int kInterpRows = 1024;
 // until built.
 extern float* window_table;
 // Four cubic weights (taps at -1, 0, +1, +2) for each fraction r/1024.
-extern float interp_table[kInterpRows][4];
+alignas(16) extern float interp_table[kInterpRows][4];
 extern bool interp_built;
 
 // Allocates and fills `size` window values on the heap; null if the

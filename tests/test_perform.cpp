@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -15,6 +16,7 @@
 
 #include "granulator.h"
 #include "random.h"
+#include "grain_run.h"
 #include "reference.h"
 #include "tables.h"
 
@@ -80,6 +82,19 @@ struct Config {
 // One engine record and one reference record in the same state, each with
 // its own random state. The engine's is swapped into the library-wide state
 // around every engine call.
+// The suite runs once with the kernel this processor gets and once more with
+// VORN_KERNEL=portable (see tests/CMakeLists.txt), so that both kernels are
+// held to the plain loop.
+vorn::detail::GrainKernel kernel_under_test() {
+    static const vorn::detail::GrainKernel kernel = [] {
+        const char* name = std::getenv("VORN_KERNEL");
+        if (name && std::string(name) == "portable") return vorn::detail::run_grain_portable;
+        if (name && std::string(name) == "plain") return vorn::detail::run_grain_plain;
+        return vorn::detail::fast_kernel();
+    }();
+    return kernel;
+}
+
 struct Twin {
     Granulator eng{};
     uint32_t eng_state = 0;
@@ -116,7 +131,7 @@ struct Twin {
 
     void perform(const float* in, float* eng_out, float* ref_out, int32_t n) {
         vorn::random_state = eng_state;
-        vorn::perform(eng, in, eng_out, n);
+        vorn::detail::perform_with(eng, in, eng_out, n, kernel_under_test());
         eng_state = vorn::random_state;
         ref_perform(ref, in, ref_out, n, ref_state);
     }

@@ -1,0 +1,101 @@
+// Shared by the synthesis loop's kernels: how one grain runs through a
+// vector. The vector is cut into runs at the grain's restarts; inside a run
+// the phase never wraps, so the body needs no restart test and its window
+// index is a plain sum. Every kernel gives the same bits as the plain
+// per-sample loop.
+#pragma once
+
+#include <cstdint>
+
+#include "granulator.h"
+#include "tables.h"
+
+namespace vorn::detail {
+
+// What every grain of one vector shares.
+struct VectorContext {
+    const float* in;         // read position, ms
+    float* out;
+    int32_t n;
+    const float* samples;
+    uint32_t in_range;       // a position idx contributes when idx - 1 < in_range (unsigned): 0 < idx < F - 2
+    const float* window;
+    double gain;
+    int32_t incr;            // master phase step, > 0 in the run-cutting kernels
+};
+
+inline constexpr uint32_t kPhaseMask = 0x7fffffffu;
+inline constexpr uint64_t kPeriod = uint64_t{1} << 31;
+
+// The helpers below have internal linkage: the AVX2 kernel's file is compiled
+// for AVX2, and its copies must never stand in for the other files' copies.
+
+// The 32.32 read position or increment as one 64-bit word: adding two of
+// them modulo 2^64 is the fixed-point sum with its carry.
+static inline uint64_t fixed64(int32_t whole, uint32_t frac) {
+    return (uint64_t{static_cast<uint32_t>(whole)} << 32) | frac;
+}
+static inline int32_t whole_of(uint64_t x) { return static_cast<int32_t>(static_cast<uint32_t>(x >> 32)); }
+
+// One grain's contribution to one output sample, as the plain loop forms it.
+static inline void add_sample(const VectorContext& c, uint64_t pos, uint32_t q, int32_t j) {
+    const int32_t idx = whole_of(pos);
+    if (static_cast<uint32_t>(idx) - 1u >= c.in_range) return;
+    const float* w = interp_table[16 * (static_cast<uint32_t>(pos) >> 26)];
+    const float* t = c.samples + idx;
+    double v = ((static_cast<double>(t[2]) * w[3] + static_cast<double>(t[1]) * w[2]) +
+                static_cast<double>(t[-1]) * w[0]) +
+               static_cast<double>(w[1]) * t[0];
+    v = v * c.window[q >> 19];
+    v = v * c.gain;
+    c.out[j] = static_cast<float>(c.out[j] + v);
+}
+
+// Runs grain `gr` through the vector from master phase P. `body(pos, step,
+// q, j, len)` adds samples j .. j+len-1, whose grain phases are q, q + incr,
+// ... without a wrap, and returns the position after them. Returns the
+// grain's phase after the last sample, unmasked, as the plain loop leaves it.
+template <class Body>
+static inline uint32_t run_grain(Granulator& g, Grain& gr, uint32_t P, const VectorContext& c, Body&& body) {
+    uint64_t pos = fixed64(gr.index, gr.frac);
+    uint64_t step = fixed64(gr.step, gr.step_frac);
+    const uint32_t incr = static_cast<uint32_t>(c.incr);
+    uint32_t p = P - gr.offset;
+    for (int32_t j = 0; j < c.n;) {
+        const uint32_t q = p & kPhaseMask;
+        if (q < incr) {  // the grain restarts when its phase wraps
+            start_grain(g, static_cast<double>(c.in[j]) * g.ms_scale, gr);
+            pos = fixed64(gr.index, gr.frac);
+            step = fixed64(gr.step, gr.step_frac);
+        }
+        // Samples up to the next wrap, at most to the end of the vector.
+        const uint64_t to_wrap = (kPeriod - q + incr - 1) / incr;
+        const int32_t len = to_wrap < static_cast<uint64_t>(c.n - j) ? static_cast<int32_t>(to_wrap) : c.n - j;
+        pos = body(pos, step, q, j, len);
+        p = q + static_cast<uint32_t>(len) * incr;
+        j += len;
+    }
+    gr.index = whole_of(pos);
+    gr.frac = static_cast<uint32_t>(pos);
+    return p;
+}
+
+// The plain per-sample loop for one grain: used when the phase step is not
+// positive, where the phase may wrap without a restart.
+uint32_t run_grain_plain(Granulator& g, Grain& gr, uint32_t P, const VectorContext& c);
+
+uint32_t run_grain_portable(Granulator& g, Grain& gr, uint32_t P, const VectorContext& c);
+#if defined(__x86_64__)
+uint32_t run_grain_avx2(Granulator& g, Grain& gr, uint32_t P, const VectorContext& c);
+#endif
+
+using GrainKernel = uint32_t (*)(Granulator&, Grain&, uint32_t, const VectorContext&);
+
+// The kernel that perform uses on this processor.
+GrainKernel fast_kernel();
+
+// perform with a given kernel for grains whose phase step is positive; the
+// tests run every kernel against the plain loop.
+void perform_with(Granulator& g, const float* in, float* out, int32_t n, GrainKernel kernel);
+
+}  // namespace vorn::detail
