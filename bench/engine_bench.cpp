@@ -1,5 +1,7 @@
-// Cost of the synthesis loop per grain-sample: a 10 s source at 44.1 kHz,
-// 100 ms grains, vector 64.
+// Cost of the synthesis loop per grain-sample: by default a 10 s source at
+// 44.1 kHz, 100 ms grains, vector 64, the position scanning the source at
+// half speed. BM_Source varies the source: its length, and sources of
+// denormal floats or near-silence, which must cost no more than sound.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -12,10 +14,14 @@
 
 namespace {
 
-std::vector<float> make_source(int frames) {
+enum Sound { kOrdinary, kDenormal, kNearSilence };
+
+std::vector<float> make_source(int frames, Sound sound = kOrdinary) {
     std::vector<float> s(static_cast<size_t>(frames));
-    for (int i = 0; i < frames; ++i)
-        s[i] = static_cast<float>(0.5 * std::sin(i * 0.0314) + 0.25 * std::sin(i * 0.0071));
+    for (int i = 0; i < frames; ++i) {
+        const double x = 0.5 * std::sin(i * 0.0314) + 0.25 * std::sin(i * 0.0071);
+        s[i] = static_cast<float>(sound == kDenormal ? x * 1e-39 : sound == kNearSilence ? x * 1e-30 : x);
+    }
     return s;
 }
 
@@ -29,16 +35,14 @@ vorn::detail::GrainKernel kernel_of(int k) {
     }
 }
 
-void BM_Perform(benchmark::State& state) {
-    const int log2 = static_cast<int>(state.range(0));
-    const double cents = static_cast<double>(state.range(1));
-    const vorn::detail::GrainKernel kernel = kernel_of(static_cast<int>(state.range(2)));
-    constexpr int kRate = 44100, kVector = 64;
+constexpr int kRate = 44100, kVector = 64;
+
+void run(benchmark::State& state, int log2, double cents, vorn::detail::GrainKernel kernel,
+         const std::vector<float>& samples) {
     vorn::build_interp_table();
     if (!vorn::window_table) vorn::window_table = vorn::make_window_table(vorn::kWindowSize);
     vorn::random_state = 1;
 
-    const std::vector<float> samples = make_source(10 * kRate);
     const vorn::SampleSource src{1, samples.data(), static_cast<int32_t>(samples.size())};
     vorn::Granulator g{};
     vorn::init(g, log2);
@@ -49,11 +53,12 @@ void BM_Perform(benchmark::State& state) {
     g.source = &src;
 
     std::vector<float> in(kVector), out(kVector);
-    double pos_ms = 1000.0;
+    // A slow scan through the middle 80 % of the source.
+    const double length_ms = samples.size() / 44.1;
+    double pos_ms = 0.1 * length_ms;
     for (auto _ : state) {
-        // A slow scan through the middle of the source.
         for (float& x : in) x = static_cast<float>(pos_ms += 0.5 / 44.1);
-        if (pos_ms > 9000.0) pos_ms = 1000.0;
+        if (pos_ms > 0.9 * length_ms) pos_ms = 0.1 * length_ms;
         vorn::detail::perform_with(g, in.data(), out.data(), kVector, kernel);
         benchmark::DoNotOptimize(out.data());
     }
@@ -63,6 +68,19 @@ void BM_Perform(benchmark::State& state) {
     vorn::release(g);
 }
 
+void BM_Perform(benchmark::State& state) {
+    static const std::vector<float> samples = make_source(10 * kRate);
+    run(state, static_cast<int>(state.range(0)), static_cast<double>(state.range(1)),
+        kernel_of(static_cast<int>(state.range(2))), samples);
+}
+
+// 1024 grains with the processor's kernel: source seconds, and its sound.
+void BM_Source(benchmark::State& state) {
+    const std::vector<float> samples =
+        make_source(static_cast<int>(state.range(0)) * kRate, static_cast<Sound>(state.range(1)));
+    run(state, 10, 0.0, vorn::detail::fast_kernel(), samples);
+}
+
 }  // namespace
 
 // kernel 0: the one this processor gets (AVX2 where present); 1: portable;
@@ -70,6 +88,16 @@ void BM_Perform(benchmark::State& state) {
 BENCHMARK(BM_Perform)
     ->ArgNames({"log2", "cents", "kernel"})
     ->ArgsProduct({{3, 6, 9, 10}, {0, 700}, {kChosen, kPortable, kPlain}})
+    ->Unit(benchmark::kMicrosecond);
+
+// sound 0: ordinary; 1: denormal floats; 2: near-silence (around 1e-30).
+BENCHMARK(BM_Source)
+    ->ArgNames({"seconds", "sound"})
+    ->Args({1, kOrdinary})
+    ->Args({10, kOrdinary})
+    ->Args({600, kOrdinary})
+    ->Args({10, kDenormal})
+    ->Args({10, kNearSilence})
     ->Unit(benchmark::kMicrosecond);
 
 BENCHMARK_MAIN();

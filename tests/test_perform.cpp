@@ -676,6 +676,33 @@ Config exact_config(double period, int32_t log2) {
     return c;
 }
 
+TEST(PerformRestarts, EverySamplePositionOfAVectorAndBothBufferEnds) {
+    // A 67-sample period against 64-sample vectors: restarts walk through
+    // every sample position of the vector, while the position signal sweeps
+    // past both ends of a short buffer so that grains enter and leave the
+    // valid range inside runs.
+    Source s(300);
+    Config c = exact_config(67.0, 2);
+    c.transp = {-2400.0, -700.0, 0.0, 1200.0, 2400.0};
+    c.transp_jitter = 30.0;
+    Twin t(c, &s.src);
+    ASSERT_TRUE(vorn::usable(t.eng));
+    const uint32_t incr = static_cast<uint32_t>(t.eng.phase_incr);
+    std::vector<bool> hit(64, false);
+    std::vector<float> in(64), eo(64), ro(64);
+    for (int v = 0; v < 140; ++v) {
+        for (int j = 0; j < 64; ++j) {
+            const int time = v * 64 + j;
+            in[j] = static_cast<float>(-60.0 + 420.0 * ((time % 800) / 800.0));
+            if (((static_cast<uint64_t>(time) * incr) & 0x7fffffffu) < incr) hit[j] = true;  // grain 0 restarts
+        }
+        t.perform(in.data(), eo.data(), ro.data(), 64);
+        ASSERT_TRUE(same_bits(eo.data(), ro.data(), 64)) << "vector " << v;
+        ASSERT_TRUE(same_state(t)) << "vector " << v;
+    }
+    for (int j = 0; j < 64; ++j) EXPECT_TRUE(hit[j]) << "no restart at sample " << j;
+}
+
 TEST(PerformRestarts, GrainZeroFirstSampleGrainOneHalfAPeriodLater) {
     Source s(10000);
     // One draw per start: one transposition, no detune.
