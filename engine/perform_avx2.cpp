@@ -43,17 +43,19 @@ uint32_t run_grain_avx2(Granulator& g, Grain& gr, uint32_t P, const VectorContex
     const uint32_t incr = static_cast<uint32_t>(c.incr);
     return run_grain(g, gr, P, c, [&](uint64_t pos, uint64_t step, uint32_t q, int32_t j, int32_t len) {
         const int32_t end = j + len;
-        for (; j + 4 <= end; j += 4, q += 4 * incr) {
-            const uint64_t four[4] = {pos, pos + step, pos + 2 * step, pos + 3 * step};
-            const bool in_range = static_cast<uint32_t>(whole_of(four[0])) - 1u < c.in_range &&
-                                  static_cast<uint32_t>(whole_of(four[1])) - 1u < c.in_range &&
-                                  static_cast<uint32_t>(whole_of(four[2])) - 1u < c.in_range &&
-                                  static_cast<uint32_t>(whole_of(four[3])) - 1u < c.in_range;
+        const uint64_t step2 = 2 * step, step4 = 4 * step;
+        for (; j + 4 <= end; j += 4, q += 4 * incr, pos += step4) {
+            const uint64_t pos2 = pos + step2;
+            const uint64_t four[4] = {pos, pos + step, pos2, pos2 + step};
+            const uint32_t lim = c.in_range;
+            const bool in_range = (static_cast<uint32_t>(whole_of(four[0])) - 1u < lim) &
+                                  (static_cast<uint32_t>(whole_of(four[1])) - 1u < lim) &
+                                  (static_cast<uint32_t>(whole_of(four[2])) - 1u < lim) &
+                                  (static_cast<uint32_t>(whole_of(four[3])) - 1u < lim);
             if (in_range)
                 add_four(c, four, q, incr, j);
             else
                 for (int k = 0; k < 4; ++k) add_sample(c, four[k], q + k * incr, j + k);
-            pos += 4 * step;
         }
         for (; j < end; ++j, q += incr, pos += step) add_sample(c, pos, q, j);
         return pos;
