@@ -4,7 +4,8 @@ SAN_BUILD ?= build-sanitize
 GENERATOR := -G Ninja
 JOBS      ?= $(shell nproc)
 
-.PHONY: all deps build test test-unit test-sanitize bench demo install clean
+.PHONY: all deps build test test-unit test-sanitize bench bench-peers demo install clean windows test-windows \
+        fuzz fuzz-build soak
 
 all: build
 
@@ -32,6 +33,66 @@ test-sanitize: deps
 bench: build
 	$(BUILD)/bench/engine_bench
 
+# The fuzzers (fuzz/README.md), each for FUZZ_SECONDS, one after another,
+# built with clang, libFuzzer, ASan and UBSan. New inputs go to
+# $(FUZZ_BUILD)/corpus, findings to $(FUZZ_BUILD)/findings; a finding fails
+# the target.
+FUZZ_BUILD   ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZERS      := events score soundfile
+FUZZ_CC      ?= $(firstword $(wildcard /usr/bin/clang-14 /usr/bin/clang))
+FUZZ_CXX     ?= $(firstword $(wildcard /usr/bin/clang++-14 /usr/bin/clang++))
+
+fuzz-build: deps
+	@scripts/install-deps.sh fuzz
+	CC=$(FUZZ_CC) CXX=$(FUZZ_CXX) cmake -S . -B $(FUZZ_BUILD) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DVORN_FUZZ=ON -DBUILD_TESTING=OFF -DVORN_BENCH=OFF
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target $(addprefix fuzz_,$(FUZZERS))
+
+FUZZ_SYMBOLIZER := $(firstword $(wildcard /usr/lib/llvm-14/bin/llvm-symbolizer /usr/bin/llvm-symbolizer))
+
+fuzz: fuzz-build
+	@export ASAN_SYMBOLIZER_PATH=$(FUZZ_SYMBOLIZER); for f in $(FUZZERS); do \
+	  mkdir -p $(FUZZ_BUILD)/corpus/$$f $(FUZZ_BUILD)/findings; \
+	  echo "fuzz: $$f for $(FUZZ_SECONDS) s"; \
+	  $(FUZZ_BUILD)/bin/fuzz_$$f $(CURDIR)/$(FUZZ_BUILD)/corpus/$$f $(CURDIR)/fuzz/corpus/$$f \
+	    -max_total_time=$(FUZZ_SECONDS) -max_len=1024 -timeout=30 -close_fd_mask=1 -print_final_stats=1 \
+	    -artifact_prefix=$(CURDIR)/$(FUZZ_BUILD)/findings/$$f- 2>$(FUZZ_BUILD)/fuzz-$$f.log \
+	  || { tail -n 60 $(FUZZ_BUILD)/fuzz-$$f.log; echo "fuzz: $$f failed (findings are kept in $(FUZZ_BUILD)/findings)"; exit 1; }; \
+	  grep -E "^stat::number_of_executed_units|^stat::average_exec_per_sec|^Done" $(FUZZ_BUILD)/fuzz-$$f.log; \
+	done
+
+# Ten minutes of output at 1024 grains, every parameter changing every 50 ms
+# and the buffer~ replaced every second: memory, time per vector, finiteness.
+soak: build
+	$(BUILD)/bench/vorn_soak
+
+# vorn render against Csound's syncgrain, SuperCollider's GrainBuf and pyo's
+# Granulator on one workload (installs them from Debian packages); one table of
+# seconds, ns per grain-sample and ratios. Options through PEERS_ARGS, e.g.
+# make bench-peers PEERS_ARGS="--quick --runs 1"; VORN=path picks another vorn.
+bench-peers: build
+	VORN="$${VORN:-$(CURDIR)/$(BUILD)/bin/vorn}" bench/peers/run.sh $(PEERS_ARGS)
+
+# vorn~.mxe for 32-bit Windows, cross-compiled with MinGW-w64, and beside it
+# in $(WIN_BUILD)/bin the stand-in host for Windows (MaxAPI.dll, MaxAudio.dll)
+# and vorn.exe. No tests or benchmarks are cross-built.
+WIN_BUILD ?= build-win
+
+windows:
+	@scripts/install-deps.sh build windows
+	cmake -S . -B $(WIN_BUILD) $(GENERATOR) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-i686.toolchain.cmake \
+	  -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DVORN_BENCH=OFF -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
+	cmake --build $(WIN_BUILD) -j $(JOBS)
+
+# The Windows artefacts: their exports, imports and build flags, checked
+# statically; then, where Wine can run 32-bit programs, renders by vorn.exe
+# under Wine compared with the Linux build's, byte for byte (otherwise one
+# line says they were skipped, and why).
+test-windows: windows build
+	tests/windows/check_artefacts.sh $(WIN_BUILD)
+	tests/windows/wine_renders.sh $(WIN_BUILD) $(BUILD)/bin/vorn
+
 # The built-in sound through a musical preset: stretched four times, in grains
 # of 150 ms (32 at a time, 20 ms of position jitter, 15 cents of detune), each
 # grain transposed at random to the unison, an octave down, a fifth up or a
@@ -52,4 +113,4 @@ install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
 
 clean:
-	rm -rf $(BUILD) $(SAN_BUILD)
+	rm -rf $(BUILD) $(SAN_BUILD) $(FUZZ_BUILD) $(WIN_BUILD)

@@ -11,6 +11,12 @@
 #include <cstddef>
 #include <cstdint>
 
+// On 32-bit x86 the arithmetic must be SSE2's, as on x86-64: the x87 unit's
+// extended precision changes results.
+#if defined(__i386__) && !defined(__SSE2_MATH__)
+#error "32-bit x86 builds need -msse2 -mfpmath=sse"
+#endif
+
 #if defined(_WIN32)
 #define MAX_API_CALL __cdecl
 #else
@@ -143,11 +149,13 @@ MAX_API_EXPORT void MAX_API_CALL dsp_add(MaxPerformMethod routine, int32_t count
 }  // extern "C"
 
 #if defined(_WIN32) && !defined(_WIN64)
+static_assert(sizeof(void*) == 4 && sizeof(intptr_t) == 4, "32-bit words");
 static_assert(sizeof(MaxAtom) == 6, "atoms lie 6 bytes apart");
 static_assert(offsetof(MaxAtom, value) == 2, "an atom's value follows its 16-bit tag");
 static_assert(sizeof(MaxObject) == 16, "the object header is four words");
 static_assert(offsetof(MaxBuffer, valid) == 16 && offsetof(MaxBuffer, samples) == 20 &&
-                  offsetof(MaxBuffer, frames) == 24 && offsetof(MaxBuffer, sr_khz) == 44,
+                  offsetof(MaxBuffer, frames) == 24 && offsetof(MaxBuffer, unused) == 28 &&
+                  offsetof(MaxBuffer, sr_khz) == 44,
               "buffer fields follow the four-word header");
 static_assert(offsetof(MaxSignal, vec) == 4 && offsetof(MaxSignal, sr) == 8, "signal record layout");
 static_assert(offsetof(MaxSymbol, thing) == 4, "symbol: name, then bound object");

@@ -1,8 +1,10 @@
 // The few operating-system services that the renderer needs beyond the C++
-// standard library. platform_posix.cpp implements them for POSIX systems;
-// nothing else in the renderer calls the operating system directly.
+// standard library. platform_posix.cpp implements them for POSIX systems,
+// platform_win.cpp for Windows; nothing else in the renderer calls the
+// operating system directly.
 #pragma once
 
+#include <cstdio>
 #include <string>
 
 namespace vorn::render::platform {
@@ -16,6 +18,11 @@ bool create_temp_file(const std::string& dir, const std::string& prefix, std::st
 
 // Moves `from` onto `to` in one step, replacing `to` if it exists.
 bool replace_file(const std::string& from, const std::string& to, std::string* error);
+
+// Opens `path` for writing in binary, emptying it, as std::fopen(path, "wb")
+// does, or null with errno set. On Windows the file may be removed while it
+// is open, so that an interrupt can remove it (on_interrupt_remove).
+std::FILE* open_for_writing(const std::string& path);
 
 // Removes a file; nothing happens if it does not exist.
 void remove_file(const std::string& path);

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -69,6 +70,8 @@ bool replace_file(const std::string& from, const std::string& to, std::string* e
     if (error) *error = strerror(errno);
     return false;
 }
+
+std::FILE* open_for_writing(const std::string& path) { return std::fopen(path.c_str(), "wb"); }
 
 void remove_file(const std::string& path) {
     if (!path.empty()) unlink(path.c_str());

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 
 #include "host.h"
@@ -72,8 +73,13 @@ void deliver(const Event& e, const Sound& sound, Host& host) {
     }
 }
 
-// The output sample at which a timed event is due.
-int64_t due_sample(const Event& e, double rate) { return std::llround(e.time_ms * rate / 1000); }
+// The output sample at which a timed event is due. A time past 2^62
+// samples is past the end of any output (at most 2^40 samples): it is never
+// due, rather than rounded to an integer it does not fit.
+int64_t due_sample(const Event& e, double rate) {
+    const double at = e.time_ms * rate / 1000;
+    return at < 4611686018427387904.0 ? std::llround(at) : INT64_MAX;
+}
 
 }  // namespace
 
@@ -134,8 +140,11 @@ RenderResult render(const RenderPlan& plan, const Inputs& in, OutputFile& out, P
         standin::take_console();  // already printed
     }
     for (; next < events.size(); ++next)
-        warn(events[next].where + ": due at " + std::to_string(due_sample(events[next], in.rate)) +
-             " samples, after the end of the output; not delivered");
+        warn(events[next].where + ": due " +
+             (due_sample(events[next], in.rate) == INT64_MAX
+                  ? std::string("too late for any output")
+                  : "at " + std::to_string(due_sample(events[next], in.rate)) + " samples") +
+             ", after the end of the output; not delivered");
     return result;
 }
 

@@ -2,6 +2,7 @@
 // Ogg Vorbis written.
 #include <sndfile.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -13,10 +14,15 @@
 
 namespace vorn::render {
 
+// The file being written goes through our own stream (libsndfile's virtual
+// I/O), so that every failed write is seen here: libsndfile does not report
+// all of them, FLAC's last blocks written at close among them.
 struct SoundWriter {
     SNDFILE* file = nullptr;
     std::string path;
     Container container;
+    std::fstream stream;
+    std::string write_error;  // the first failed write or seek, if any
 };
 
 namespace {
@@ -81,6 +87,73 @@ bool fix_ogg_serial(const std::string& path, std::string* error) {
     return true;
 }
 
+// libsndfile's virtual I/O on SoundWriter::stream.
+void note_failure(SoundWriter& w) {
+    if (!w.write_error.empty()) return;
+    const int e = errno;
+    w.write_error = e ? std::strerror(e) : "the system refused the data";
+}
+
+sf_count_t vio_length(void* user) {
+    auto& w = *static_cast<SoundWriter*>(user);
+    w.stream.clear();
+    const std::streampos here = w.stream.tellp();
+    w.stream.seekp(0, std::ios::end);
+    const std::streampos end = w.stream.tellp();
+    w.stream.seekp(here);
+    if (!w.stream || here < 0 || end < 0) {
+        note_failure(w);
+        return -1;
+    }
+    return static_cast<sf_count_t>(end);
+}
+
+sf_count_t vio_seek(sf_count_t offset, int whence, void* user) {
+    auto& w = *static_cast<SoundWriter*>(user);
+    w.stream.clear();
+    const auto dir = whence == SEEK_SET ? std::ios::beg : whence == SEEK_CUR ? std::ios::cur : std::ios::end;
+    w.stream.seekp(static_cast<std::streamoff>(offset), dir);
+    const std::streampos at = w.stream.tellp();
+    if (!w.stream || at < 0) {
+        note_failure(w);
+        return -1;
+    }
+    w.stream.seekg(at);
+    return static_cast<sf_count_t>(at);
+}
+
+sf_count_t vio_read(void* ptr, sf_count_t count, void* user) {
+    auto& w = *static_cast<SoundWriter*>(user);
+    w.stream.clear();
+    w.stream.seekg(w.stream.tellp());
+    w.stream.read(static_cast<char*>(ptr), static_cast<std::streamsize>(count));
+    const sf_count_t got = static_cast<sf_count_t>(w.stream.gcount());
+    w.stream.clear();
+    w.stream.seekp(w.stream.tellg());
+    return got;
+}
+
+sf_count_t vio_write(const void* ptr, sf_count_t count, void* user) {
+    auto& w = *static_cast<SoundWriter*>(user);
+    w.stream.clear();
+    errno = 0;
+    w.stream.write(static_cast<const char*>(ptr), static_cast<std::streamsize>(count));
+    // A stream buffers: a write that reaches the disk later fails there,
+    // and the flush at close reports it.
+    if (!w.stream) {
+        note_failure(w);
+        return 0;
+    }
+    return count;
+}
+
+sf_count_t vio_tell(void* user) {
+    auto& w = *static_cast<SoundWriter*>(user);
+    w.stream.clear();
+    const std::streampos at = w.stream.tellp();
+    return at < 0 ? -1 : static_cast<sf_count_t>(at);
+}
+
 int major_format(Container c) {
     switch (c) {
     case Container::Wav: return SF_FORMAT_WAV;
@@ -129,12 +202,16 @@ bool load_sound(const std::string& path, const LoadOptions& options, Sound* out,
     if (info.frames > INT32_MAX) return fail(error, "is too long for a buffer~ (more than 2147483647 frames)");
     if (!options.normalise) sf_command(f, SFC_SET_NORM_FLOAT, nullptr, SF_FALSE);
 
+    // The header's frame and channel counts are claims: memory grows with
+    // the samples actually read, in blocks of at most 16384 floats.
+    constexpr size_t kBlock = 16384;
     const size_t channels = static_cast<size_t>(info.channels);
-    std::vector<float> block(65536 * channels);
+    const size_t block_frames = channels < kBlock ? kBlock / channels : 1;
+    std::vector<float> block(block_frames * channels);
     std::vector<float> mono;
-    mono.reserve(info.frames > 0 ? static_cast<size_t>(info.frames) : 0);
+    mono.reserve(info.frames > 0 ? static_cast<size_t>(std::min<sf_count_t>(info.frames, kBlock)) : 0);
     for (;;) {
-        sf_count_t got = sf_readf_float(f, block.data(), 65536);
+        sf_count_t got = sf_readf_float(f, block.data(), static_cast<sf_count_t>(block_frames));
         if (got <= 0) break;
         for (sf_count_t i = 0; i < got; ++i) {
             const float* frame = block.data() + static_cast<size_t>(i) * channels;
@@ -181,30 +258,55 @@ SoundWriterPtr open_writer(const std::string& path, Container container, SampleF
         fail(error, "this format cannot be written");
         return nullptr;
     }
-    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+    SoundWriterPtr w(new SoundWriter);
+    w->path = path;
+    w->container = container;
+    errno = 0;
+    w->stream.open(path, std::ios::in | std::ios::out | std::ios::binary | std::ios::trunc);
+    if (!w->stream.is_open()) {
+        fail(error, errno ? std::strerror(errno) : "cannot be opened");
+        return nullptr;
+    }
+    static SF_VIRTUAL_IO io{vio_length, vio_seek, vio_read, vio_write, vio_tell};
+    SNDFILE* f = sf_open_virtual(&io, SFM_WRITE, &info, w.get());
     if (!f) {
-        fail(error, sndfile_reason(nullptr));
+        fail(error, !w->write_error.empty() ? w->write_error : sndfile_reason(nullptr));
         return nullptr;
     }
     sf_command(f, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);  // it carries a time stamp
     sf_command(f, SFC_SET_CLIPPING, nullptr, SF_TRUE);          // integer formats clip, not wrap
-    SoundWriterPtr w(new SoundWriter);
     w->file = f;
-    w->path = path;
-    w->container = container;
+    if (!w->write_error.empty()) {
+        fail(error, w->write_error);
+        return nullptr;
+    }
     return w;
 }
 
 bool write_samples(SoundWriter& w, const float* samples, size_t n, std::string* error) {
-    if (sf_writef_float(w.file, samples, static_cast<sf_count_t>(n)) != static_cast<sf_count_t>(n))
-        return fail(error, sndfile_reason(w.file));
+    const sf_count_t done = sf_writef_float(w.file, samples, static_cast<sf_count_t>(n));
+    if (!w.write_error.empty()) return fail(error, w.write_error);
+    if (done != static_cast<sf_count_t>(n)) return fail(error, sndfile_reason(w.file));
     return true;
 }
 
 bool close_writer(SoundWriter& w, std::string* error) {
     SNDFILE* f = w.file;
     w.file = nullptr;
-    if (int rc = sf_close(f); rc != 0) return fail(error, sf_error_number(rc));
+    const int rc = sf_close(f);
+    if (!w.write_error.empty()) return fail(error, w.write_error);
+    if (rc != 0) return fail(error, sf_error_number(rc));
+    errno = 0;
+    w.stream.flush();
+    if (!w.stream) {
+        note_failure(w);
+        return fail(error, w.write_error);
+    }
+    w.stream.close();
+    if (w.stream.fail()) {
+        note_failure(w);
+        return fail(error, w.write_error);
+    }
     if (w.container == Container::Ogg) return fix_ogg_serial(w.path, error);
     return true;
 }

@@ -1,10 +1,17 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that the build needs and that are missing.
-# Usage: scripts/install-deps.sh [GROUP...]   groups: build (default)
+# Usage: scripts/install-deps.sh [GROUP...]   groups: build (default), fuzz,
+#   peers, windows
 set -euo pipefail
 
 declare -A groups=(
   [build]="cmake ninja-build g++ make pkg-config libgtest-dev libbenchmark-dev libcli11-dev libsndfile1-dev"
+  # clang 14 with libFuzzer and the sanitizer runtimes, for `make fuzz`.
+  [fuzz]="clang-14 libclang-rt-14-dev llvm-14"
+  [peers]="csound supercollider-server python3-pyo python3"
+  # MinGW-w64 for 32-bit Windows, and Wine to run what it builds, for
+  # `make windows` and `make test-windows`. wine32 is an i386 package.
+  [windows]="g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32"
 )
 
 want=()
@@ -21,10 +28,25 @@ for p in "${want[@]}"; do
 done
 [[ ${#missing[@]} -eq 0 ]] && exit 0
 
+# wine32 comes from the i386 architecture, which dpkg must know first.
+add_i386=false
+if [[ " ${missing[*]} " == *" wine32 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  add_i386=true
+fi
+
 if [[ $(id -u) -ne 0 ]]; then
   echo "install-deps: missing Debian packages: ${missing[*]}" >&2
-  echo "install-deps: run as root, or: sudo apt-get install ${missing[*]}" >&2
+  if $add_i386; then
+    echo "install-deps: run as root, or: sudo dpkg --add-architecture i386 && sudo apt-get update &&" \
+         "sudo apt-get install ${missing[*]}" >&2
+  else
+    echo "install-deps: run as root, or: sudo apt-get install ${missing[*]}" >&2
+  fi
   exit 1
+fi
+if $add_i386; then
+  echo "install-deps: adding the i386 architecture (for wine32)"
+  dpkg --add-architecture i386
 fi
 echo "install-deps: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive

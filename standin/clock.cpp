@@ -1,10 +1,15 @@
-// The calendar clock as externals see it.
+// The calendar clock as externals see it: a fixed reading, or the real
+// clock. How externals are made to read it is the platform's business: on
+// POSIX systems this library's time() stands in for the C library's (below);
+// on Windows each loaded external's calls to the C runtime's time functions
+// are redirected when it is loaded (system_win.cpp).
 #include <time.h>
 
 #include <atomic>
 #include <cstdint>
 
 #include "host.h"
+#include "system.h"
 
 namespace {
 
@@ -16,6 +21,9 @@ std::atomic<int64_t> fixed_clock{-1};
 
 void standin::set_clock(std::optional<uint32_t> seconds) { fixed_clock = seconds ? int64_t{*seconds} : -1; }
 
+int64_t standin::fixed_clock_reading() { return fixed_clock.load(); }
+
+#if !defined(_WIN32)
 // Externals read the clock through the C library's time(). This definition
 // is exported from libMaxAPI.so, which every host application links before
 // the C library, so the dynamic linker binds their calls, and everyone
@@ -33,3 +41,4 @@ extern "C" __attribute__((visibility("default"))) time_t time(time_t* t) __THROW
     if (t) *t = now;
     return now;
 }
+#endif

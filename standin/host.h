@@ -85,6 +85,11 @@ STANDIN_API MaxObject* table_set(const std::string& name);
 // the external on first use, then calls the class's creator with the typed
 // arguments. Null with a reason in *error if it cannot be made.
 STANDIN_API Box* box_create(const std::string& text, std::string* error);
+// Creates a box of the class NAME, already loaded by an earlier box_create,
+// handing its creator `atoms` exactly as given: any type codes, unknown ones
+// too, as a host reading a damaged patch might. Symbols in them must come
+// from gensym. Null with a reason in *error if it cannot be made.
+STANDIN_API Box* box_create_atoms(const std::string& name, const std::vector<MaxAtom>& atoms, std::string* error);
 // Calls the class's release routine and frees the object; the signal chain
 // must be compiled again before it runs.
 STANDIN_API void box_delete(Box* box);
@@ -103,6 +108,9 @@ STANDIN_API bool send_int(Box* box, int inlet, int32_t value, std::string* error
 STANDIN_API bool send_float(Box* box, int inlet, double value, std::string* error);
 STANDIN_API bool send_message(Box* box, int inlet, const std::string& selector, const std::vector<Atom>& atoms,
                               std::string* error);
+// As send_message, with host atoms passed as they are (any type codes).
+STANDIN_API bool send_atoms(Box* box, int inlet, const std::string& selector, const std::vector<MaxAtom>& atoms,
+                            std::string* error);
 // Sends text as typed into a message box: one number is an int (if it reads
 // as an integer) or a float; several words starting with a number are a
 // "list"; otherwise the first word is the selector and the rest are atoms.
@@ -133,5 +141,17 @@ STANDIN_API int live_objects();
 // Deletes every box and buffer and forgets the chain; loaded externals stay
 // loaded (a host never unloads them) and their classes stay registered.
 STANDIN_API void reset();
+
+// --- Failing allocations (fault tests) ----------------------------------------
+// The static library MaxAPIFaults, linked into a host application, replaces
+// the process's nothrow operator new[] (a replacement C++ allows a program
+// to make), which externals reach through the dynamic linker like any other
+// C++ library function. After fail_allocations(count, min_bytes) the next
+// `count` calls asking for at least `min_bytes` return null; every other call
+// is served by the operator it replaces. Not part of MaxAPI itself: a
+// definition there would come after a sanitizer runtime's in symbol lookup.
+void fail_allocations(int count, size_t min_bytes);
+// Calls refused since the program started.
+int failed_allocations();
 
 }  // namespace standin

@@ -1,17 +1,16 @@
 // Loading externals and creating boxes: NAME.mxe is found on the search
 // path, opened once, its `main` run once; the class it sets up makes the
-// box's object.
-#include <dlfcn.h>
-#include <link.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+// box's object. Opening the library is the operating system's part
+// (system.h).
 #include <algorithm>
 #include <climits>
+#include <filesystem>
 #include <new>
 #include <string>
+#include <system_error>
 
 #include "runtime.h"
+#include "system.h"
 
 namespace standin {
 
@@ -22,18 +21,9 @@ bool fail(std::string* error, std::string text) {
     return false;
 }
 
-std::string executable_dir() {
-    char path[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-    if (n <= 0) return {};
-    std::string exe(path, static_cast<size_t>(n));
-    size_t slash = exe.rfind('/');
-    return slash == std::string::npos ? std::string(".") : exe.substr(0, slash);
-}
-
 std::vector<std::string> search_dirs() {
     std::vector<std::string> dirs = rt().search_paths;
-    std::string exe = executable_dir();
+    std::string exe = system::executable_dir();
     if (!exe.empty()) {
         dirs.push_back(exe);
         dirs.push_back(exe + "/../lib/vorn");  // installed
@@ -43,20 +33,8 @@ std::vector<std::string> search_dirs() {
 }
 
 bool is_file(const std::string& path) {
-    struct stat st;
-    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-// The `main` defined by the library itself, not one it merely reaches.
-MaxMainFunction library_main(void* handle) {
-    void* sym = dlsym(handle, "main");
-    if (!sym) return nullptr;
-    link_map* map = nullptr;
-    Dl_info info;
-    if (dlinfo(handle, RTLD_DI_LINKMAP, &map) != 0 || !dladdr(sym, &info) || !map || !info.dli_fname ||
-        std::string(info.dli_fname) != map->l_name)
-        return nullptr;
-    return reinterpret_cast<MaxMainFunction>(sym);
+    std::error_code ec;
+    return std::filesystem::is_regular_file(path, ec);
 }
 
 // The class of `name`, loading its library if this is the first time.
@@ -67,7 +45,7 @@ Class* load_class(const std::string& name, std::string* error) {
         fail(error, it->second.error);  // loaded before, and it gave no class
         return nullptr;
     }
-    if (name.find('/') != std::string::npos) {
+    if (name.find_first_of(system::kPathSeparators) != std::string::npos) {
         fail(error, "'" + name + "' is not a valid object name");
         return nullptr;
     }
@@ -88,16 +66,15 @@ Class* load_class(const std::string& name, std::string* error) {
     }
 
     // Never unloaded: the library stays whatever happens next.
-    dlerror();
-    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    std::string why;
+    void* handle = system::open_library(path, &why);
     if (!handle) {
-        const char* why = dlerror();
-        fail(error, name + ": cannot load " + path + ": " + (why ? why : "unknown error"));
+        fail(error, name + ": cannot load " + path + ": " + why);
         return nullptr;  // not remembered: the file may be fixed and tried again
     }
     Library& lib = r.libraries[name];
     lib.handle = handle;
-    MaxMainFunction entry = library_main(handle);
+    MaxMainFunction entry = system::library_main(handle);
     if (!entry) {
         lib.error = name + ": " + path + " has no main";
         fail(error, lib.error);

@@ -87,16 +87,6 @@ bool send_message(Box* box, int inlet, const std::string& selector, const std::v
         if (selector == "float") return send_float(box, inlet, number_of(atoms[0]), error);
         return send_int(box, inlet, atoms[0].kind == Atom::Int ? atoms[0].i : truncate_to_int(atoms[0].f), error);
     }
-    ObjectState* state = receiver(box, inlet, error);
-    if (!state) return false;
-    const Method* m = state->cls->method(symbol(selector));
-    // Private methods ("dsp") are the host's own business.
-    if (!m || (!m->types.empty() && m->types[0] == A_CANT)) return no_method(box, selector, error);
-    if (!m->types.empty() && m->types[0] != A_GIMME)
-        return fail(error, box->cls->name + ": '" + selector + "' takes arguments that this host does not pass");
-    if (atoms.size() > static_cast<size_t>(std::numeric_limits<int16_t>::max()))
-        return fail(error, box->cls->name + ": too many atoms for '" + selector + "'");
-
     std::vector<MaxAtom> argv(atoms.size());
     for (size_t k = 0; k < atoms.size(); ++k) {
         const Atom& a = atoms[k];
@@ -107,6 +97,31 @@ bool send_message(Box* box, int inlet, const std::string& selector, const std::v
         case Atom::Symbol: out.type = A_SYM; out.value.w_sym = symbol(a.s); break;
         }
     }
+    return send_atoms(box, inlet, selector, argv, error);
+}
+
+bool send_atoms(Box* box, int inlet, const std::string& selector, const std::vector<MaxAtom>& atoms,
+                std::string* error) {
+    if ((selector == "int" || selector == "float") && !atoms.empty() &&
+        (atoms[0].type == A_LONG || atoms[0].type == A_FLOAT)) {
+        const MaxAtom& a = atoms[0];
+        if (selector == "float")
+            return send_float(box, inlet, a.type == A_LONG ? a.value.w_long : static_cast<double>(a.value.w_float),
+                              error);
+        return send_int(box, inlet, a.type == A_LONG ? a.value.w_long : truncate_to_int(a.value.w_float), error);
+    }
+    ObjectState* state = receiver(box, inlet, error);
+    if (!state) return false;
+    const Method* m = state->cls->method(symbol(selector));
+    // Private methods ("dsp") are the host's own business.
+    if (!m || (!m->types.empty() && m->types[0] == A_CANT)) return no_method(box, selector, error);
+    if (!m->types.empty() && m->types[0] != A_GIMME)
+        return fail(error, box->cls->name + ": '" + selector + "' takes arguments that this host does not pass");
+    if (atoms.size() > static_cast<size_t>(std::numeric_limits<int16_t>::max()))
+        return fail(error, box->cls->name + ": too many atoms for '" + selector + "'");
+
+    // The handler gets its own copy: what it does to the atoms stays with it.
+    std::vector<MaxAtom> argv(atoms);
     mark_inlet(*state, inlet);
     if (m->types.empty())
         reinterpret_cast<void (*)(void*)>(m->fn)(box->object);

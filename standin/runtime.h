@@ -150,7 +150,12 @@ Runtime& rt();
 MaxSymbol* symbol(const std::string& text);
 MaxSymbol* find_symbol(const std::string& text);  // null if never made
 // A host error line on the console: "error: ..." (printf-style).
+// (MinGW's C++ library formats with its own C99 printf, not msvcrt's.)
+#if defined(__MINGW32__)
+void host_error(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)));
+#else
 void host_error(const char* format, ...) __attribute__((format(printf, 1, 2)));
+#endif
 void add_console_line(std::string line);
 
 Class* new_class(const std::string& name);

@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <sndfile.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -48,7 +49,7 @@ RendererTest::RendererTest() {
 
 RendererTest::~RendererTest() { std::filesystem::remove_all(std::filesystem::path(dir_).parent_path()); }
 
-int RendererTest::start(const std::vector<std::string>& args, int uid) const {
+int RendererTest::start(const std::vector<std::string>& args, int uid, long long file_limit) const {
     const std::string out = dir_ + "/../stdout", err = dir_ + "/../stderr";
     pid_t pid = fork();
     if (pid == 0) {
@@ -58,6 +59,12 @@ int RendererTest::start(const std::vector<std::string>& args, int uid) const {
         if (in < 0 || o < 0 || e < 0) _exit(126);
         if (uid >= 0 && (setgid(static_cast<gid_t>(uid)) != 0 || setuid(static_cast<uid_t>(uid)) != 0)) _exit(126);
         if (chdir(dir_.c_str()) != 0) _exit(126);
+        if (file_limit >= 0) {
+            // Ignored, SIGXFSZ stays ignored across exec: the write fails instead.
+            signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{static_cast<rlim_t>(file_limit), static_cast<rlim_t>(file_limit)};
+            if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(126);
+        }
         dup2(in, 0);
         dup2(o, 1);
         dup2(e, 2);

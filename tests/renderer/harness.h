@@ -31,8 +31,9 @@ protected:
     std::string path(const std::string& name) const { return dir_ + "/" + name; }
     Result vorn(const std::vector<std::string>& args) const;
     // Starts vorn without waiting, as user `uid` if it is not -1; returns
-    // its process id.
-    int start(const std::vector<std::string>& args, int uid = -1) const;
+    // its process id. With `file_limit` bytes (not -1) no file it writes may
+    // grow past that size: a write beyond fails with EFBIG, as on a full disk.
+    int start(const std::vector<std::string>& args, int uid = -1, long long file_limit = -1) const;
     Result wait(int pid) const;
     // The names in the folder, sorted.
     std::vector<std::string> listing() const;

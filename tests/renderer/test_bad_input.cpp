@@ -156,4 +156,33 @@ TEST_F(BadInput, AnInterruptedRenderLeavesNoFileAndTheOldOneIntact) {
     }
 }
 
+// A disk that fills up while the file is written (a file-size limit makes
+// every write past it fail with EFBIG): at the first sample block, in the
+// middle, and in the last blocks that a container writes when it is
+// completed. Each time: a clear one-line message, exit 1, no partial file,
+// the previous file intact. With room enough the same render completes.
+TEST_F(BadInput, AFullDiskLeavesNoFileAndTheOldOneIntact) {
+    for (const std::string ext : {"wav", "aiff", "flac", "ogg"}) {
+        const std::string out = "out." + ext;
+        const std::vector<std::string> args{"render", "-q", "-d", "2s", "--seed", "1", "-o", out};
+        ASSERT_EQ(vorn(args).status, 0) << ext;
+        const long long size = static_cast<long long>(std::filesystem::file_size(path(out)));
+        const std::string complete = read_file(out);
+        for (long long limit : {4096LL, size / 2, size - 1500, size - 1}) {
+            write_file(out, "keep me");
+            Result r = wait(start(args, -1, limit));
+            EXPECT_EQ(r.status, 1) << out << " limited to " << limit << ": " << r.err;
+            EXPECT_TRUE(r.err == "vorn: -o " + out + ": cannot write: File too large\n" ||
+                        r.err == "vorn: -o " + out + ": cannot complete the file: File too large\n")
+                << out << " limited to " << limit << ": " << r.err;
+            EXPECT_EQ(listing(), std::vector<std::string>{out}) << limit;
+            EXPECT_EQ(read_file(out), "keep me") << out << " limited to " << limit;
+        }
+        write_file(out, "keep me");
+        EXPECT_EQ(wait(start(args, -1, size)).status, 0) << ext;
+        EXPECT_EQ(read_file(out), complete) << ext;
+        std::filesystem::remove(path(out));
+    }
+}
+
 }  // namespace vorn::test

@@ -124,6 +124,20 @@ TEST_F(Renderer, MessagesThatTheObjectIgnoresAreNoErrors) {
         << r.err;
 }
 
+// A time too far out to be a sample count is still after the end: never
+// delivered, not rounded to some sample at the start.
+TEST_F(Renderer, AMessageFarBeyondTheEndIsNeverDelivered) {
+    write_sound(path("src.wav"), test_tone(11025, 0), 44100, 1);
+    Result r = vorn({"render", "src.wav", "-d", "100", "-m", "1e300 0 print", "-m", "1e19 0 version", "-o", "out.wav"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(after_banner(r).empty()) << r.out;
+    EXPECT_NE(r.err.find("warning: -m \"1e19 0 version\": due too late for any output, after the end of the output; "
+                         "not delivered"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("warning: -m \"1e300 0 print\": due too late"), std::string::npos) << r.err;
+}
+
 TEST_F(Renderer, TheBuiltInSoundStretchedTwiceByDefault) {
     Result r = vorn({"render", "-o", "demo.wav", "--seed", "1"});
     ASSERT_EQ(r.status, 0) << r.err;

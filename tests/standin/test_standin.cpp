@@ -389,6 +389,40 @@ TEST_F(Standin, BoxCreationErrorsSayWhy) {
     EXPECT_TRUE(boxes().empty());
 }
 
+// Host atoms, for a creator or a handler, arrive with their type codes as
+// given, unknown ones too; "int" and "float" still go to the number handlers.
+TEST_F(Standin, HostAtomsArriveAsTheyAre) {
+    auto atom = [](int16_t type, int32_t bits) {
+        MaxAtom a{};
+        a.type = type;
+        a.value.w_long = bits;
+        return a;
+    };
+    MaxAtom half{};
+    half.type = A_FLOAT;
+    half.value.w_float = 2.5f;
+    std::string error;
+    EXPECT_EQ(box_create_atoms("unloaded~", {}, &error), nullptr);
+    EXPECT_EQ(error, "unloaded~: not loaded (create a box of it first)");
+    EXPECT_EQ(box_create_atoms("buffer~", {}, &error), nullptr);
+    EXPECT_EQ(error, "buffer~: made by the host, not as a box");
+
+    quiet("probe~");
+    Box* box = box_create_atoms("probe~", {atom(A_LONG, 5), atom(7, 99), half, atom(-3, 0)}, &error);
+    ASSERT_NE(box, nullptr) << error;
+    EXPECT_EQ(take_console(), Lines{"probe~: new 5 ?7 2.5f ?-3"});
+    EXPECT_EQ(boxes().back(), box);
+
+    ASSERT_TRUE(send_atoms(box, 2, "list", {atom(A_NOTHING, 1), atom(A_LONG, 3)}, &error)) << error;
+    ASSERT_TRUE(send_atoms(box, 0, "int", {half}, &error)) << error;
+    ASSERT_TRUE(send_atoms(box, 1, "float", {atom(A_LONG, 4)}, &error)) << error;
+    EXPECT_EQ(take_console(), (Lines{"probe~: list ?0 3 inlet 2", "probe~: int 2 inlet 0", "probe~: float 4 inlet 1"}));
+    EXPECT_FALSE(send_atoms(box, 0, "dsp", {}, &error));
+    EXPECT_EQ(error, "probe~: no method for 'dsp'");
+    EXPECT_FALSE(send_atoms(box, 9, "list", {}, &error));
+    EXPECT_EQ(error, "probe~: no inlet 9");
+}
+
 TEST_F(Standin, MisuseIsReportedNotFatal) {
     std::string error;
     EXPECT_FALSE(send_int(nullptr, 0, 1, &error));

@@ -1,0 +1,42 @@
+// What the stand-in host needs of the operating system: finding the running
+// program's folder and opening an external's library, and, on Windows, the
+// clock that externals see. system_posix.cpp serves POSIX systems (dlopen),
+// system_win.cpp Windows (LoadLibrary); the rest of the host is the same on
+// both. Private to the MaxAPI library.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "max_api.h"
+
+namespace standin::system {
+
+// The characters that separate folders in a path: an object name holding one
+// is refused rather than looked up outside the search path.
+#if defined(_WIN32)
+inline constexpr const char* kPathSeparators = "/\\:";  // and a drive letter's colon
+#else
+inline constexpr const char* kPathSeparators = "/";
+#endif
+
+// The folder of the running executable, or empty if it cannot be told.
+std::string executable_dir();
+
+// Opens the library at `path` for good (it is never closed) and readies it
+// for its `main`: on Windows this is where the library is made to read the
+// host's clock. Null with a reason in *error if it cannot be opened.
+void* open_library(const std::string& path, std::string* error);
+
+// The `main` that the library itself defines and exports, or null.
+MaxMainFunction library_main(void* handle);
+
+}  // namespace standin::system
+
+namespace standin {
+
+// The fixed clock reading set by set_clock, in seconds, or -1 for the real
+// clock. Read by the platform's clock hook (clock.cpp, system_win.cpp).
+int64_t fixed_clock_reading();
+
+}  // namespace standin
