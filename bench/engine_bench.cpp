@@ -25,12 +25,15 @@ std::vector<float> make_source(int frames, Sound sound = kOrdinary) {
     return s;
 }
 
-enum Kernel { kChosen, kPortable, kPlain };
+enum Kernel { kChosen, kPortable, kPlain, kAvx2 };
 
 vorn::detail::GrainKernel kernel_of(int k) {
     switch (k) {
         case kPortable: return vorn::detail::run_grain_portable;
         case kPlain: return vorn::detail::run_grain_plain;
+#if defined(__x86_64__)
+        case kAvx2: return vorn::detail::run_grain_avx2;
+#endif
         default: return vorn::detail::fast_kernel();
     }
 }
@@ -83,11 +86,11 @@ void BM_Source(benchmark::State& state) {
 
 }  // namespace
 
-// kernel 0: the one this processor gets (AVX2 where present); 1: portable;
-// 2: the plain per-sample loop.
+// kernel 0: the one this processor gets (AVX-512 or AVX2 where present);
+// 1: portable; 2: the plain per-sample loop; 3: AVX2.
 BENCHMARK(BM_Perform)
     ->ArgNames({"log2", "cents", "kernel"})
-    ->ArgsProduct({{3, 6, 9, 10}, {0, 700}, {kChosen, kPortable, kPlain}})
+    ->ArgsProduct({{3, 6, 9, 10}, {0, 700}, {kChosen, kPortable, kPlain, kAvx2}})
     ->Unit(benchmark::kMicrosecond);
 
 // sound 0: ordinary; 1: denormal floats; 2: near-silence (around 1e-30).

@@ -27,6 +27,11 @@ struct VectorContext {
 inline constexpr uint32_t kPhaseMask = 0x7fffffffu;
 inline constexpr uint64_t kPeriod = uint64_t{1} << 31;
 
+// Below this phase step (a whole step under 256 samples) a few consecutive
+// positions of a run rise without passing 2^64 from a valid index, so they
+// all lie in the valid range when the first and the last do.
+inline constexpr uint64_t kMonotoneStep = uint64_t{1} << 40;
+
 // The helpers below have internal linkage: the AVX2 kernel's file is compiled
 // for AVX2, and its copies must never stand in for the other files' copies.
 
@@ -36,6 +41,12 @@ static inline uint64_t fixed64(int32_t whole, uint32_t frac) {
     return (uint64_t{static_cast<uint32_t>(whole)} << 32) | frac;
 }
 static inline int32_t whole_of(uint64_t x) { return static_cast<int32_t>(static_cast<uint32_t>(x >> 32)); }
+
+// For the wide kernels, at an in-range position: where its four taps start
+// (one before its whole part), and its weight row widened to double (the top
+// six bits of the fraction, four doubles a row).
+static inline const float* taps_at(const float* samples, uint64_t pos) { return samples + (pos >> 32) - 1; }
+static inline const double* row_at(uint64_t pos) { return interp_rows[0] + ((pos >> 24) & 0xfc); }
 
 // One grain's contribution to one output sample, as the plain loop forms it.
 static inline void add_sample(const VectorContext& c, uint64_t pos, uint32_t q, int32_t j) {
@@ -80,6 +91,29 @@ static inline uint32_t run_grain(Granulator& g, Grain& gr, uint32_t P, const Vec
     return p;
 }
 
+// A wide kernel's body: samples j .. j+len-1 of a run, W at a time through
+// `add_block(pos, q, j)` where all W positions lie in the valid range, one by
+// one elsewhere. Returns the position after them.
+template <int W, class AddBlock>
+static inline uint64_t run_blocks(const VectorContext& c, uint64_t pos, uint64_t step, uint32_t q, int32_t j,
+                                  int32_t len, AddBlock&& add_block) {
+    const uint32_t incr = static_cast<uint32_t>(c.incr);
+    const int32_t end = j + len;
+    if (step < kMonotoneStep) {
+        const uint32_t lim = c.in_range;
+        const uint64_t last = (W - 1) * step, stride = W * step;
+        for (; j + W <= end; j += W, q += W * incr, pos += stride) {
+            if ((static_cast<uint32_t>(whole_of(pos)) - 1u < lim) &
+                (static_cast<uint32_t>(whole_of(pos + last)) - 1u < lim))
+                add_block(pos, q, j);
+            else
+                for (int k = 0; k < W; ++k) add_sample(c, pos + k * step, q + k * incr, j + k);
+        }
+    }
+    for (; j < end; ++j, q += incr, pos += step) add_sample(c, pos, q, j);
+    return pos;
+}
+
 // The plain per-sample loop for one grain: used when the phase step is not
 // positive, where the phase may wrap without a restart.
 uint32_t run_grain_plain(Granulator& g, Grain& gr, uint32_t P, const VectorContext& c);
@@ -87,6 +121,7 @@ uint32_t run_grain_plain(Granulator& g, Grain& gr, uint32_t P, const VectorConte
 uint32_t run_grain_portable(Granulator& g, Grain& gr, uint32_t P, const VectorContext& c);
 #if defined(__x86_64__)
 uint32_t run_grain_avx2(Granulator& g, Grain& gr, uint32_t P, const VectorContext& c);
+uint32_t run_grain_avx512(Granulator& g, Grain& gr, uint32_t P, const VectorContext& c);
 #endif
 
 using GrainKernel = uint32_t (*)(Granulator&, Grain&, uint32_t, const VectorContext&);

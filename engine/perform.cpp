@@ -30,6 +30,9 @@ uint32_t run_grain_plain(Granulator& g, Grain& gr, uint32_t P, const VectorConte
 GrainKernel fast_kernel() {
     static const GrainKernel chosen = [] {
 #if defined(__x86_64__)
+        if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
+            __builtin_cpu_supports("avx512vl"))
+            return run_grain_avx512;
         if (__builtin_cpu_supports("avx2")) return run_grain_avx2;
 #endif
         return run_grain_portable;

@@ -10,55 +10,64 @@ namespace vorn::detail {
 
 namespace {
 
-// Adds samples j .. j+3; all four positions lie in the valid range.
-inline void add_four(const VectorContext& c, const uint64_t pos[4], uint32_t q, uint32_t incr, int32_t j) {
-    const float* s = c.samples;
-    __m128 t0 = _mm_loadu_ps(s + whole_of(pos[0]) - 1);
-    __m128 t1 = _mm_loadu_ps(s + whole_of(pos[1]) - 1);
-    __m128 t2 = _mm_loadu_ps(s + whole_of(pos[2]) - 1);
-    __m128 t3 = _mm_loadu_ps(s + whole_of(pos[3]) - 1);
-    _MM_TRANSPOSE4_PS(t0, t1, t2, t3);  // t0: taps at -1, t1: at 0, t2: +1, t3: +2
-    __m128 w0 = _mm_load_ps(interp_table[16 * (static_cast<uint32_t>(pos[0]) >> 26)]);
-    __m128 w1 = _mm_load_ps(interp_table[16 * (static_cast<uint32_t>(pos[1]) >> 26)]);
-    __m128 w2 = _mm_load_ps(interp_table[16 * (static_cast<uint32_t>(pos[2]) >> 26)]);
-    __m128 w3 = _mm_load_ps(interp_table[16 * (static_cast<uint32_t>(pos[3]) >> 26)]);
-    _MM_TRANSPOSE4_PS(w0, w1, w2, w3);  // w0: weights c0, ... w3: c3
-    const __m128 win = _mm_setr_ps(c.window[q >> 19], c.window[(q + incr) >> 19], c.window[(q + 2 * incr) >> 19],
-                                   c.window[(q + 3 * incr) >> 19]);
+// What the four-sample body reads, in locals so that they stay in registers.
+struct Block {
+    const float* samples;
+    const float* window;
+    float* out;
+    __m256d gain;
+    __m128i phase_lanes;  // 0, incr, 2 incr, 3 incr
+    bool slide;           // the four window entries lie within eight
+};
 
-    const __m256d a = _mm256_mul_pd(_mm256_cvtps_pd(t3), _mm256_cvtps_pd(w3));
-    const __m256d b = _mm256_mul_pd(_mm256_cvtps_pd(t2), _mm256_cvtps_pd(w2));
-    const __m256d d = _mm256_mul_pd(_mm256_cvtps_pd(t0), _mm256_cvtps_pd(w0));
-    const __m256d e = _mm256_mul_pd(_mm256_cvtps_pd(w1), _mm256_cvtps_pd(t1));
-    __m256d v = _mm256_add_pd(_mm256_add_pd(_mm256_add_pd(a, b), d), e);
+// One sample's four tap products: taps at -1, 0, +1, +2 times weights c0..c3.
+inline __m256d products(const float* samples, uint64_t pos) {
+    const __m256d taps = _mm256_cvtps_pd(_mm_loadu_ps(taps_at(samples, pos)));
+    return _mm256_mul_pd(taps, _mm256_load_pd(row_at(pos)));
+}
+
+// Adds samples j .. j+3 at positions pos, pos + step, ...; all lie in the
+// valid range. q is the first sample's grain phase.
+inline void add_four(const Block& b, uint64_t pos, uint64_t step, uint32_t q, uint32_t incr, int32_t j) {
+    const uint64_t pos2 = pos + 2 * step;
+    const __m256d p0 = products(b.samples, pos), p1 = products(b.samples, pos + step);
+    const __m256d p2 = products(b.samples, pos2), p3 = products(b.samples, pos2 + step);
+    // Transpose: x_k holds product k of the four samples.
+    const __m256d u0 = _mm256_unpacklo_pd(p0, p1), u1 = _mm256_unpackhi_pd(p0, p1);
+    const __m256d u2 = _mm256_unpacklo_pd(p2, p3), u3 = _mm256_unpackhi_pd(p2, p3);
+    const __m256d x0 = _mm256_permute2f128_pd(u0, u2, 0x20), x2 = _mm256_permute2f128_pd(u0, u2, 0x31);
+    const __m256d x1 = _mm256_permute2f128_pd(u1, u3, 0x20), x3 = _mm256_permute2f128_pd(u1, u3, 0x31);
+    // Window: four entries close together (a small phase step) come from one
+    // load of eight, others one by one.
+    __m128 win;
+    if (b.slide) {
+        const __m128i phases = _mm_add_epi32(_mm_set1_epi32(static_cast<int32_t>(q)), b.phase_lanes);
+        const uint32_t first = q >> 19;
+        const __m128i offsets = _mm_sub_epi32(_mm_srli_epi32(phases, 19), _mm_set1_epi32(static_cast<int32_t>(first)));
+        win = _mm256_castps256_ps128(
+            _mm256_permutevar8x32_ps(_mm256_loadu_ps(b.window + first), _mm256_castsi128_si256(offsets)));
+    } else {
+        const float* w = b.window;
+        win = _mm_setr_ps(w[q >> 19], w[(q + incr) >> 19], w[(q + 2 * incr) >> 19], w[(q + 3 * incr) >> 19]);
+    }
+
+    __m256d v = _mm256_add_pd(_mm256_add_pd(_mm256_add_pd(x3, x2), x0), x1);
     v = _mm256_mul_pd(v, _mm256_cvtps_pd(win));
-    v = _mm256_mul_pd(v, _mm256_set1_pd(c.gain));
-    const __m256d o = _mm256_add_pd(_mm256_cvtps_pd(_mm_loadu_ps(c.out + j)), v);
-    _mm_storeu_ps(c.out + j, _mm256_cvtpd_ps(o));
+    v = _mm256_mul_pd(v, b.gain);
+    const __m256d o = _mm256_add_pd(_mm256_cvtps_pd(_mm_loadu_ps(b.out + j)), v);
+    _mm_storeu_ps(b.out + j, _mm256_cvtpd_ps(o));
 }
 
 }  // namespace
 
 uint32_t run_grain_avx2(Granulator& g, Grain& gr, uint32_t P, const VectorContext& c) {
     const uint32_t incr = static_cast<uint32_t>(c.incr);
+    const Block b{c.samples, c.window, c.out, _mm256_set1_pd(c.gain),
+                  _mm_mullo_epi32(_mm_setr_epi32(0, 1, 2, 3), _mm_set1_epi32(static_cast<int32_t>(incr))),
+                  3 * uint64_t{incr} < uint64_t{7} << 19};
     return run_grain(g, gr, P, c, [&](uint64_t pos, uint64_t step, uint32_t q, int32_t j, int32_t len) {
-        const int32_t end = j + len;
-        const uint64_t step2 = 2 * step, step4 = 4 * step;
-        for (; j + 4 <= end; j += 4, q += 4 * incr, pos += step4) {
-            const uint64_t pos2 = pos + step2;
-            const uint64_t four[4] = {pos, pos + step, pos2, pos2 + step};
-            const uint32_t lim = c.in_range;
-            const bool in_range = (static_cast<uint32_t>(whole_of(four[0])) - 1u < lim) &
-                                  (static_cast<uint32_t>(whole_of(four[1])) - 1u < lim) &
-                                  (static_cast<uint32_t>(whole_of(four[2])) - 1u < lim) &
-                                  (static_cast<uint32_t>(whole_of(four[3])) - 1u < lim);
-            if (in_range)
-                add_four(c, four, q, incr, j);
-            else
-                for (int k = 0; k < 4; ++k) add_sample(c, four[k], q + k * incr, j + k);
-        }
-        for (; j < end; ++j, q += incr, pos += step) add_sample(c, pos, q, j);
-        return pos;
+        return run_blocks<4>(c, pos, step, q, j, len,
+                             [&](uint64_t at, uint32_t phase, int32_t k) { add_four(b, at, step, phase, incr, k); });
     });
 }
 

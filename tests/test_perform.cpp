@@ -83,13 +83,16 @@ struct Config {
 // its own random state. The engine's is swapped into the library-wide state
 // around every engine call.
 // The suite runs once with the kernel this processor gets and once more with
-// VORN_KERNEL=portable (see tests/CMakeLists.txt), so that both kernels are
-// held to the plain loop.
+// each of VORN_KERNEL=portable and VORN_KERNEL=avx2 (see tests/CMakeLists.txt),
+// so that every kernel this processor can run is held to the plain loop.
 vorn::detail::GrainKernel kernel_under_test() {
     static const vorn::detail::GrainKernel kernel = [] {
         const char* name = std::getenv("VORN_KERNEL");
         if (name && std::string(name) == "portable") return vorn::detail::run_grain_portable;
         if (name && std::string(name) == "plain") return vorn::detail::run_grain_plain;
+#if defined(__x86_64__)
+        if (name && std::string(name) == "avx2" && __builtin_cpu_supports("avx2")) return vorn::detail::run_grain_avx2;
+#endif
         return vorn::detail::fast_kernel();
     }();
     return kernel;

@@ -28,12 +28,17 @@ TEST(Tables, WindowEntries) {
     // Periodic, not symmetric: the truncated 2*pi makes the two ends differ.
     EXPECT_NE(w[1], w[4095]);
     for (int k = 0; k < 4096; ++k) ASSERT_TRUE(w[k] >= 0.0f && w[k] <= 1.0f) << k;
+    // Past the end the window starts again, for loads that run over.
+    for (int k = 0; k < vorn::kWindowPad; ++k) EXPECT_EQ(w[4096 + k], w[k]) << k;
     delete[] w;
     EXPECT_EQ(vorn::make_window_table(0), nullptr);
 }
 
 TEST(Tables, InterpolationRows) {
     vorn::build_interp_table();
+    // The widened rows the synthesis loop reads hold the same values.
+    for (int r = 0; r < vorn::kReadRows; ++r)
+        for (int c = 0; c < 4; ++c) ASSERT_EQ(vorn::interp_rows[r][c], vorn::interp_table[16 * r][c]) << r;
     auto row = [](int r) { return vorn::interp_table[r]; };
     const float r0[] = {0.0f, 1.0f, 0.0f, 0.0f};
     const float r16[] = {-0.0050868997f, 0.99194527f, 0.015745163f, -0.0026035313f};
