@@ -79,9 +79,11 @@ static inline uint32_t run_grain(Granulator& g, Grain& gr, uint32_t P, const Vec
             pos = fixed64(gr.index, gr.frac);
             step = fixed64(gr.step, gr.step_frac);
         }
-        // Samples up to the next wrap, at most to the end of the vector.
-        const uint64_t to_wrap = (kPeriod - q + incr - 1) / incr;
-        const int32_t len = to_wrap < static_cast<uint64_t>(c.n - j) ? static_cast<int32_t>(to_wrap) : c.n - j;
+        // Samples up to the next wrap, at most to the end of the vector; most
+        // grains do not wrap within a vector, and those need no division.
+        const uint64_t rest = static_cast<uint64_t>(c.n - j);
+        const int32_t len = q + (rest - 1) * incr < kPeriod ? static_cast<int32_t>(rest)
+                                                            : static_cast<int32_t>((kPeriod - q + incr - 1) / incr);
         pos = body(pos, step, q, j, len);
         p = q + static_cast<uint32_t>(len) * incr;
         j += len;

@@ -115,6 +115,18 @@ int64_t default_duration(const PositionShape& p, int64_t src_frames, double rate
     return std::max<int64_t>(1, std::llround(samples));
 }
 
+namespace {
+
+// The length of src in ms, which a scan wraps at.
+double scan_length_ms(const PositionSignal& s) { return static_cast<double>(s.src_frames) * 1000 / s.rate; }
+
+double scan_at(const PositionSignal& s, int64_t k, double length_ms) {
+    const double elapsed_ms = static_cast<double>(k) * 1000 / s.rate;
+    return wrap(s.shape.b + s.shape.a * elapsed_ms, length_ms);
+}
+
+}  // namespace
+
 double position_at(const PositionSignal& s, int64_t k) {
     const PositionShape& p = s.shape;
     switch (p.kind) {
@@ -124,11 +136,7 @@ double position_at(const PositionSignal& s, int64_t k) {
         const double t = static_cast<double>(k) / static_cast<double>(s.length - 1);
         return p.a * (1 - t) + p.b * t;  // FROM at the first sample, TO exactly at the last
     }
-    case PositionShape::Scan: {
-        const double elapsed_ms = static_cast<double>(k) * 1000 / s.rate;
-        const double length_ms = static_cast<double>(s.src_frames) * 1000 / s.rate;
-        return wrap(p.b + p.a * elapsed_ms, length_ms);
-    }
+    case PositionShape::Scan: return scan_at(s, k, scan_length_ms(s));
     case PositionShape::File:
         if (s.file.empty()) return 0;
         return s.file[static_cast<size_t>(std::min<int64_t>(k, static_cast<int64_t>(s.file.size()) - 1))];
@@ -137,6 +145,11 @@ double position_at(const PositionSignal& s, int64_t k) {
 }
 
 void fill_positions(const PositionSignal& s, int64_t first, float* out, int n) {
+    if (s.shape.kind == PositionShape::Scan) {  // the commonest, with its length worked out once
+        const double length_ms = scan_length_ms(s);
+        for (int j = 0; j < n; ++j) out[j] = static_cast<float>(scan_at(s, first + j, length_ms));
+        return;
+    }
     for (int j = 0; j < n; ++j) out[j] = static_cast<float>(position_at(s, first + j));
 }
 

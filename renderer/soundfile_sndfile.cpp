@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 
 #include "soundfile.h"
 
@@ -207,14 +208,15 @@ bool load_sound(const std::string& path, const LoadOptions& options, Sound* out,
     constexpr size_t kBlock = 16384;
     const size_t channels = static_cast<size_t>(info.channels);
     const size_t block_frames = channels < kBlock ? kBlock / channels : 1;
-    std::vector<float> block(block_frames * channels);
+    // Filled by each read before it is looked at, so not zeroed first.
+    const auto block = std::make_unique_for_overwrite<float[]>(block_frames * channels);
     std::vector<float> mono;
     mono.reserve(info.frames > 0 ? static_cast<size_t>(std::min<sf_count_t>(info.frames, kBlock)) : 0);
     for (;;) {
-        sf_count_t got = sf_readf_float(f, block.data(), static_cast<sf_count_t>(block_frames));
+        sf_count_t got = sf_readf_float(f, block.get(), static_cast<sf_count_t>(block_frames));
         if (got <= 0) break;
         for (sf_count_t i = 0; i < got; ++i) {
-            const float* frame = block.data() + static_cast<size_t>(i) * channels;
+            const float* frame = block.get() + static_cast<size_t>(i) * channels;
             if (options.channel > 0) {
                 mono.push_back(frame[options.channel - 1]);
             } else {
