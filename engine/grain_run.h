@@ -46,7 +46,7 @@ static inline int32_t whole_of(uint64_t x) { return static_cast<int32_t>(static_
 // (one before its whole part), and its weight row widened to double (the top
 // six bits of the fraction, four doubles a row).
 static inline const float* taps_at(const float* samples, uint64_t pos) { return samples + (pos >> 32) - 1; }
-static inline const double* row_at(uint64_t pos) { return interp_rows[0] + ((pos >> 24) & 0xfc); }
+static inline const double* row_at(uint64_t pos) { return interp_rows[(pos >> 26) & (kReadRows - 1)]; }
 
 // One grain's contribution to one output sample, as the plain loop forms it.
 static inline void add_sample(const VectorContext& c, uint64_t pos, uint32_t q, int32_t j) {
@@ -105,8 +105,9 @@ static inline uint64_t run_blocks(const VectorContext& c, uint64_t pos, uint64_t
         const uint32_t lim = c.in_range;
         const uint64_t last = (W - 1) * step, stride = W * step;
         for (; j + W <= end; j += W, q += W * incr, pos += stride) {
-            if ((static_cast<uint32_t>(whole_of(pos)) - 1u < lim) &
-                (static_cast<uint32_t>(whole_of(pos + last)) - 1u < lim))
+            const unsigned first_in = static_cast<uint32_t>(whole_of(pos)) - 1u < lim;
+            const unsigned last_in = static_cast<uint32_t>(whole_of(pos + last)) - 1u < lim;
+            if (first_in & last_in)
                 add_block(pos, q, j);
             else
                 for (int k = 0; k < W; ++k) add_sample(c, pos + k * step, q + k * incr, j + k);

@@ -6,11 +6,15 @@
 // GCC 12's AVX-512 header leaves the unused upper lanes of its casts
 // undefined in a way that its own -Wmaybe-uninitialized mistakes for a read
 // of an uninitialised value (fixed in GCC 13); the header alone is exempt.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #pragma GCC diagnostic ignored "-Wuninitialized"
 #include <immintrin.h>
 #pragma GCC diagnostic pop
+#else
+#include <immintrin.h>
+#endif
 
 #include "grain_run.h"
 
