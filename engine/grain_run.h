@@ -32,8 +32,9 @@ inline constexpr uint64_t kPeriod = uint64_t{1} << 31;
 // all lie in the valid range when the first and the last do.
 inline constexpr uint64_t kMonotoneStep = uint64_t{1} << 40;
 
-// The helpers below have internal linkage: the AVX2 kernel's file is compiled
-// for AVX2, and its copies must never stand in for the other files' copies.
+// The helpers below have internal linkage: the AVX2 and AVX-512 kernels'
+// files are compiled for those extensions, and their copies must never stand
+// in for the other files' copies.
 
 // The 32.32 read position or increment as one 64-bit word: adding two of
 // them modulo 2^64 is the fixed-point sum with its carry.
