@@ -40,19 +40,37 @@ bench: build
 FUZZ_BUILD   ?= build-fuzz
 FUZZ_SECONDS ?= 60
 FUZZERS      := events score soundfile
-FUZZ_CC      ?= $(firstword $(wildcard /usr/bin/clang-14 /usr/bin/clang))
-FUZZ_CXX     ?= $(firstword $(wildcard /usr/bin/clang++-14 /usr/bin/clang++))
 
+# clang and its symbolizer are looked up when the recipe runs, after
+# install-deps.sh has installed them: make expands a recipe's variables
+# before its first line runs. FUZZ_CC, FUZZ_CXX and FUZZ_SYMBOLIZER pick
+# others. A build folder configured with another compiler (a run that found
+# no clang, say) is configured afresh rather than failing on every retry.
 fuzz-build: deps
 	@scripts/install-deps.sh fuzz
-	CC=$(FUZZ_CC) CXX=$(FUZZ_CXX) cmake -S . -B $(FUZZ_BUILD) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	@set -e; \
+	cc="$(FUZZ_CC)"; cxx="$(FUZZ_CXX)"; \
+	[ -n "$$cc" ] || cc=$$(command -v clang-14 || command -v clang || true); \
+	[ -n "$$cxx" ] || cxx=$$(command -v clang++-14 || command -v clang++ || true); \
+	if [ -z "$$cc" ] || [ -z "$$cxx" ]; then \
+	  echo "fuzz: no clang found (scripts/install-deps.sh fuzz installs clang-14)" >&2; exit 1; fi; \
+	cache=$(FUZZ_BUILD)/CMakeCache.txt; \
+	if [ -f $$cache ]; then \
+	  cached=$$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' $$cache); \
+	  if [ "$$(readlink -f "$$cached" 2>/dev/null)" != "$$(readlink -f "$$cxx")" ]; then \
+	    echo "fuzz: $(FUZZ_BUILD) was configured with $${cached:-another compiler}: configuring it afresh with $$cxx"; \
+	    rm -rf $$cache $(FUZZ_BUILD)/CMakeFiles; \
+	  fi; \
+	fi; \
+	echo "CC=$$cc CXX=$$cxx cmake -S . -B $(FUZZ_BUILD) ..."; \
+	CC=$$cc CXX=$$cxx cmake -S . -B $(FUZZ_BUILD) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DVORN_FUZZ=ON -DBUILD_TESTING=OFF -DVORN_BENCH=OFF
 	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target $(addprefix fuzz_,$(FUZZERS))
 
-FUZZ_SYMBOLIZER := $(firstword $(wildcard /usr/lib/llvm-14/bin/llvm-symbolizer /usr/bin/llvm-symbolizer))
-
 fuzz: fuzz-build
-	@export ASAN_SYMBOLIZER_PATH=$(FUZZ_SYMBOLIZER); for f in $(FUZZERS); do \
+	@sym="$(FUZZ_SYMBOLIZER)"; \
+	[ -n "$$sym" ] || sym=$$(ls /usr/lib/llvm-14/bin/llvm-symbolizer 2>/dev/null || command -v llvm-symbolizer || true); \
+	export ASAN_SYMBOLIZER_PATH=$$sym; for f in $(FUZZERS); do \
 	  mkdir -p $(FUZZ_BUILD)/corpus/$$f $(FUZZ_BUILD)/findings; \
 	  echo "fuzz: $$f for $(FUZZ_SECONDS) s"; \
 	  $(FUZZ_BUILD)/bin/fuzz_$$f $(CURDIR)/$(FUZZ_BUILD)/corpus/$$f $(CURDIR)/fuzz/corpus/$$f \
