@@ -1,10 +1,11 @@
 # vorn~: the entry points. `make test` is what CI runs.
 BUILD     ?= build
 SAN_BUILD ?= build-sanitize
+TSAN_BUILD ?= build-tsan
 GENERATOR := -G Ninja
 JOBS      ?= $(shell nproc)
 
-.PHONY: all deps build test test-unit test-sanitize bench bench-peers demo install clean windows test-windows \
+.PHONY: all deps build test test-unit test-sanitize test-tsan bench bench-peers demo install clean windows test-windows \
         fuzz fuzz-build soak
 
 all: build
@@ -18,8 +19,9 @@ $(BUILD)/build.ninja: | deps
 build: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
 
-# The whole suite: a release build, then the same tests under ASan and UBSan.
-test: test-unit test-sanitize
+# The whole suite: a release build, then the same tests under ASan and UBSan,
+# then the tests whose host runs the chain on an audio thread under TSan.
+test: test-unit test-sanitize test-tsan
 
 test-unit: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
@@ -29,6 +31,18 @@ test-sanitize: deps
 	cmake --build $(SAN_BUILD) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --test-dir $(SAN_BUILD) --output-on-failure -j $(JOBS)
+
+# The stand-in host's tests and the plug-in's thread tests under
+# ThreadSanitizer. Without address-space randomisation (setarch -R): on
+# kernels that randomise more bits than it expects, TSan cannot map its
+# shadow memory.
+TSAN_TARGETS := standin_tests plugin_thread_tests
+test-tsan: deps
+	cmake -S . -B $(TSAN_BUILD) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORN_TSAN=ON -DVORN_BENCH=OFF \
+	  -DCMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE=PRE_TEST
+	cmake --build $(TSAN_BUILD) -j $(JOBS) --target $(TSAN_TARGETS)
+	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 $$(setarch $$(uname -m) -R true 2>/dev/null && echo setarch $$(uname -m) -R) \
+	  ctest --test-dir $(TSAN_BUILD) --output-on-failure -j $(JOBS) -R '^(Standin|Threads)\.'
 
 bench: build
 	$(BUILD)/bench/engine_bench
@@ -52,6 +66,7 @@ fuzz-build: deps
 	cc="$(FUZZ_CC)"; cxx="$(FUZZ_CXX)"; \
 	[ -n "$$cc" ] || cc=$$(command -v clang-14 || command -v clang || true); \
 	[ -n "$$cxx" ] || cxx=$$(command -v clang++-14 || command -v clang++ || true); \
+	cc=$$(command -v "$$cc" || echo "$$cc"); cxx=$$(command -v "$$cxx" || echo "$$cxx"); \
 	if [ -z "$$cc" ] || [ -z "$$cxx" ]; then \
 	  echo "fuzz: no clang found (scripts/install-deps.sh fuzz installs clang-14)" >&2; exit 1; fi; \
 	cache=$(FUZZ_BUILD)/CMakeCache.txt; \
@@ -131,4 +146,4 @@ install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
 
 clean:
-	rm -rf $(BUILD) $(SAN_BUILD) $(FUZZ_BUILD) $(WIN_BUILD)
+	rm -rf $(BUILD) $(SAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) $(WIN_BUILD)

@@ -2,6 +2,7 @@
 // the host calls. Shared by the binding's source files; not installed.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "granulator.h"
@@ -17,6 +18,12 @@ struct Granulator {
     MaxBuffer* buffer;       // the bound buffer~, not owned; or null
     vorn::SampleSource source;  // the engine's view of `buffer`, refreshed every vector
 };
+
+#if defined(_WIN32) && !defined(_WIN64)
+// The instance's own fields follow the host's 32-byte header.
+static_assert(offsetof(Granulator, proxy) == 32, "the proxies follow the signal-object header");
+static_assert(offsetof(Granulator, inlet) == 48, "the inlet number follows the four proxies");
+#endif
 
 // Library-wide, set by main.
 extern void* granulator_class;

@@ -30,10 +30,12 @@ void* MAX_API_CALL granulator_new(MaxSymbol*, int16_t count, MaxAtom* atoms) {
     return x;
 }
 
+// Out of the signal chain first: the host's audio thread may run the perform
+// routine until z_dsp_free returns, and that routine reads the grains.
 void MAX_API_CALL granulator_free(Granulator* x) {
-    if (x->engine.grains) vorn::release(x->engine);
-    for (void* p : x->proxy) freeobject(p);
     z_dsp_free(x);
+    for (void* p : x->proxy) freeobject(p);
+    if (x->engine.grains) vorn::release(x->engine);
 }
 
 void MAX_API_CALL granulator_version(Granulator*, MaxSymbol*, int16_t, MaxAtom*) {

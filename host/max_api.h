@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 // On 32-bit x86 the arithmetic must be SSE2's, as on x86-64: the x87 unit's
 // extended precision changes results.
@@ -111,8 +112,9 @@ struct MaxSignalObject {
     MaxObject ob;
     int32_t n_signal_inlets;
     void* host_data;
-    int16_t reserved;
-    int16_t flags;  // 1: input and output vectors must not share memory
+    int32_t disabled;  // set by the host while it mutes the object: no perform call then
+    int16_t count;
+    int16_t flags;     // 1: input and output vectors must not share memory
 };
 
 // Handlers are stored as a generic function pointer and called back by the
@@ -141,7 +143,7 @@ MAX_API_EXPORT MaxSymbol* MAX_API_CALL gensym(const char* text);
 MAX_API_EXPORT void MAX_API_CALL post(const char* format, ...);
 
 // MaxAudio
-MAX_API_EXPORT void MAX_API_CALL z_dsp_setup(void* x, int16_t n_signal_inlets);
+MAX_API_EXPORT void MAX_API_CALL z_dsp_setup(void* x, int32_t n_signal_inlets);
 MAX_API_EXPORT void MAX_API_CALL z_dsp_free(void* x);
 MAX_API_EXPORT void MAX_API_CALL z_add_signalmethod(void);
 MAX_API_EXPORT void MAX_API_CALL dsp_add(MaxPerformMethod routine, int32_t count, ...);
@@ -159,4 +161,11 @@ static_assert(offsetof(MaxBuffer, valid) == 16 && offsetof(MaxBuffer, samples) =
               "buffer fields follow the four-word header");
 static_assert(offsetof(MaxSignal, vec) == 4 && offsetof(MaxSignal, sr) == 8, "signal record layout");
 static_assert(offsetof(MaxSymbol, thing) == 4, "symbol: name, then bound object");
+static_assert(sizeof(MaxSignalObject) == 32, "the signal-object header is 32 bytes");
+static_assert(offsetof(MaxSignalObject, n_signal_inlets) == 16 && offsetof(MaxSignalObject, host_data) == 20 &&
+                  offsetof(MaxSignalObject, disabled) == 24 && offsetof(MaxSignalObject, count) == 28 &&
+                  offsetof(MaxSignalObject, flags) == 30,
+              "signal-object header: inlet count, host pointer, disabled word, count, then the flag word at 30");
+static_assert(std::is_same_v<decltype(&z_dsp_setup), void(MAX_API_CALL*)(void*, int32_t)>,
+              "z_dsp_setup takes its count as a 32-bit integer");
 #endif

@@ -10,8 +10,9 @@
 namespace standin::detail {
 
 // z_dsp_setup: x gets `inlets` signal inlets and a filled signal header.
-STANDIN_API void signal_setup(void* x, int inlets);
-// z_dsp_free: x leaves signal processing; a compiled chain is dropped.
+STANDIN_API void signal_setup(void* x, int32_t inlets);
+// z_dsp_free: x leaves signal processing: its routines are taken out of the
+// chain, once the audio thread is outside them.
 STANDIN_API void signal_free(void* x);
 // z_add_signalmethod: the class set up last takes signal connections.
 STANDIN_API void class_takes_signals();

@@ -90,8 +90,10 @@ STANDIN_API Box* box_create(const std::string& text, std::string* error);
 // too, as a host reading a damaged patch might. Symbols in them must come
 // from gensym. Null with a reason in *error if it cannot be made.
 STANDIN_API Box* box_create_atoms(const std::string& name, const std::vector<MaxAtom>& atoms, std::string* error);
-// Calls the class's release routine and frees the object; the signal chain
-// must be compiled again before it runs.
+// Calls the class's release routine and frees the object. Its perform
+// routines leave the signal chain (when the object calls z_dsp_free, or at
+// the latest when the release routine returns); the rest of the chain runs
+// on.
 STANDIN_API void box_delete(Box* box);
 STANDIN_API MaxObject* box_object(Box* box);
 // Number of inlets (1 + proxies) of a box.
@@ -122,8 +124,10 @@ STANDIN_API void loadbang_all();
 // Compiles the chain: every signal object, in creation order, gets its "dsp"
 // call with one signal record per signal inlet and outlet; what they install
 // with dsp_add runs at every run_vector(). An object that sets its no-sharing
-// flag gets separate input and output vectors; one that does not gets its
-// output vector in its input's memory.
+// flag (bit 0 of the last field of its signal-object header) gets separate
+// input and output vectors; one that does not gets its output vector in its
+// input's memory, as hosts do by default. An object whose header no longer
+// holds what z_dsp_setup wrote there is left out, with an error line.
 STANDIN_API void dsp_compile(double rate_hz, int vector_size);
 // The vector feeding the leftmost signal inlet of `box` (vector_size floats);
 // written by the host application before each run_vector().
@@ -131,8 +135,26 @@ STANDIN_API float* signal_input(Box* box);
 // The vector of the box's signal outlet after the last run_vector().
 STANDIN_API const float* signal_output(Box* box);
 // Runs the installed routines once, in the order installed. False with a
-// reason if there is no compiled chain.
+// reason if there is no compiled chain, or the audio thread runs it.
 STANDIN_API bool run_vector(std::string* error);
+// Mutes or unmutes a signal box, as a host does: it sets or clears the
+// disabled word of the object's signal-object header. A muted object's
+// perform routines are not called, and its outlets carry silence. False if
+// the box is not a signal object.
+STANDIN_API bool box_mute(Box* box, bool muted);
+
+// --- Audio thread -------------------------------------------------------------
+// Runs the compiled chain on a thread of the host's own, vector after vector
+// with the input vectors as they stand, as a host's audio thread does, until
+// audio_stop(), and at least one. Meanwhile the host application goes on: dsp_compile waits
+// for the end of the vector; an object's z_dsp_free returns only once the
+// thread is outside that object's perform routines, which then never run
+// again; run_vector refuses. False with a reason if the thread already runs,
+// or there is no compiled chain, or the thread cannot be started.
+STANDIN_API bool audio_start(std::string* error);
+// Stops the audio thread and waits for it; the number of vectors it ran.
+// If a routine made it stop earlier (a wrong return address), *error says so.
+STANDIN_API long audio_stop(std::string* error);
 
 // --- Life -----------------------------------------------------------------------
 // Counts for tests: live proxies, live objects made by newobject.

@@ -13,7 +13,7 @@ constexpr int32_t max_perform_words = 64;
 
 extern "C" {
 
-void z_dsp_setup(void* x, int16_t n_signal_inlets) { standin::detail::signal_setup(x, n_signal_inlets); }
+void z_dsp_setup(void* x, int32_t n_signal_inlets) { standin::detail::signal_setup(x, n_signal_inlets); }
 
 void z_dsp_free(void* x) { standin::detail::signal_free(x); }
 

@@ -154,8 +154,10 @@ void destroy_object(MaxObject* ob) {
     if (!state || state->releasing) return;
     state->releasing = true;
     Box* box = state->box;
-    if (box || state->signal_inlets >= 0) invalidate_chain("a box was deleted since the last compile");
     if (state->cls->release) reinterpret_cast<MaxFreeMethod>(state->cls->release)(ob);
+    // Its routines go now if its release routine did not take them out:
+    // the object's memory and its box's vectors are about to go.
+    leave_chain(ob);
     forget_object(ob);
     if (box) {
         auto& boxes = rt().boxes;
@@ -200,6 +202,7 @@ void free_named(MaxObject* ob) {
 
 void reset() {
     Runtime& r = rt();
+    audio_stop(nullptr);
     invalidate_chain("the host was reset");
     while (!r.boxes.empty()) {
         Box* first = r.boxes.front().get();

@@ -3,6 +3,7 @@
 // Private to the MaxAPI library.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -18,6 +19,30 @@
 namespace standin {
 
 struct Class;
+namespace system {
+struct Thread;
+}
+
+// The signal-object header at the front of every signal object, as this host
+// lays it out and fills it in z_dsp_setup. It is the host's own reading of
+// the layout, kept apart from the externals' declaration in max_api.h: an
+// external built with a header of another shape then fares here as it would
+// in the real host (its flag lands in the disabled word and it is muted, or
+// it is given one vector as input and output), instead of agreeing with us by
+// construction.
+struct SignalHeader {
+    MaxObject ob;
+    int32_t signal_inlets;
+    void* host;        // the host's record of the object (its ObjectState)
+    int32_t disabled;  // non-zero while the host mutes the object
+    int16_t count;
+    int16_t flags;     // bit 0, set by the object: separate input and output vectors
+};
+#if defined(_WIN32) && !defined(_WIN64)
+static_assert(sizeof(SignalHeader) == 32 && offsetof(SignalHeader, disabled) == 24 &&
+                  offsetof(SignalHeader, count) == 28 && offsetof(SignalHeader, flags) == 30,
+              "the 32-bit signal-object header");
+#endif
 
 // What an object's header points into. Externals find the class name by
 // reading the word 16 bytes before the address in `messlist`, so the list
@@ -108,15 +133,47 @@ struct Library {
 
 struct Chain {
     struct Entry {
-        size_t offset;
-        int32_t count;
+        size_t offset;     // of the routine's word in `words`
+        int32_t count;     // its argument words
+        MaxObject* owner;  // the object whose "dsp" call installed it
+        Box* box;          // and its box
+        bool live;         // false once the owner has left signal processing
     };
     std::vector<intptr_t> words;
     std::vector<Entry> entries;
+    Box* compiling_box = nullptr;  // whose "dsp" call is running
     bool valid = false;
     bool compiling = false;
     bool running = false;
     std::string why_not;  // why there is no valid chain
+
+    // Held by the audio thread around each vector and by the host's own
+    // thread around whatever changes the chain (ChainLock).
+    std::atomic<bool> locked{false};
+    std::atomic<int> waiting{0};  // threads of the host waiting for the lock
+
+    // The audio thread, while it runs.
+    system::Thread* audio = nullptr;
+    std::atomic<bool> audio_stop{false};
+    long audio_vectors = 0;
+    std::string audio_error;  // why it stopped on its own
+};
+
+// Holds the signal chain against the audio thread: while it is held no
+// perform routine runs on that thread, and when it is taken the audio thread
+// is outside every routine. The audio thread takes it around each vector;
+// the host's own thread around compiling, an object leaving signal
+// processing, muting and reset. A thread that already holds it (a routine
+// calling back into the host) takes it again at no cost.
+class ChainLock {
+public:
+    ChainLock();
+    ~ChainLock();
+    ChainLock(const ChainLock&) = delete;
+    ChainLock& operator=(const ChainLock&) = delete;
+
+private:
+    bool nested_;
 };
 
 struct Runtime {
@@ -165,5 +222,8 @@ void release_proxy(Proxy* proxy);
 // Calls the release routine, frees the object and drops its box.
 void destroy_object(MaxObject* ob);
 void invalidate_chain(const char* why);
+// Takes every routine that `ob` installed out of the chain, once the audio
+// thread is outside them.
+void leave_chain(MaxObject* ob);
 
 }  // namespace standin

@@ -1,8 +1,9 @@
 // What the stand-in host needs of the operating system: finding the running
-// program's folder and opening an external's library, and, on Windows, the
-// clock that externals see. system_posix.cpp serves POSIX systems (dlopen),
-// system_win.cpp Windows (LoadLibrary); the rest of the host is the same on
-// both. Private to the MaxAPI library.
+// program's folder, opening an external's library, a thread for the signal
+// chain, and, on Windows, the clock that externals see. system_posix.cpp
+// serves POSIX systems (dlopen, pthreads), system_win.cpp Windows
+// (LoadLibrary, CreateThread); the rest of the host is the same on both.
+// Private to the MaxAPI library.
 #pragma once
 
 #include <cstdint>
@@ -30,6 +31,15 @@ void* open_library(const std::string& path, std::string* error);
 
 // The `main` that the library itself defines and exports, or null.
 MaxMainFunction library_main(void* handle);
+
+// A thread of the host's own (its audio thread): `body(arg)` runs on it.
+// Null with a reason in *error if it cannot be started.
+struct Thread;
+Thread* start_thread(void (*body)(void*), void* arg, std::string* error);
+// Waits until the thread has returned from its body, then forgets it.
+void join_thread(Thread* thread);
+// Lets another thread run on this processor.
+void yield_thread();
 
 }  // namespace standin::system
 

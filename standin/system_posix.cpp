@@ -1,10 +1,13 @@
-// system.h for POSIX systems: dlopen and /proc/self/exe. The clock needs
+// system.h for POSIX systems: dlopen, /proc/self/exe and pthreads. The clock needs
 // nothing here: libMaxAPI's own time() serves every caller (clock.cpp).
 #include <dlfcn.h>
 #include <link.h>
+#include <pthread.h>
+#include <sched.h>
 #include <unistd.h>
 
 #include <climits>
+#include <cstring>
 
 #include "system.h"
 
@@ -40,5 +43,37 @@ MaxMainFunction library_main(void* handle) {
         return nullptr;
     return reinterpret_cast<MaxMainFunction>(sym);
 }
+
+struct Thread {
+    pthread_t id;
+    void (*body)(void*);
+    void* arg;
+};
+
+namespace {
+void* thread_entry(void* t) {
+    auto* thread = static_cast<Thread*>(t);
+    thread->body(thread->arg);
+    return nullptr;
+}
+}  // namespace
+
+Thread* start_thread(void (*body)(void*), void* arg, std::string* error) {
+    auto* thread = new Thread{{}, body, arg};
+    const int code = pthread_create(&thread->id, nullptr, thread_entry, thread);
+    if (code != 0) {
+        if (error) *error = std::strerror(code);
+        delete thread;
+        return nullptr;
+    }
+    return thread;
+}
+
+void join_thread(Thread* thread) {
+    pthread_join(thread->id, nullptr);
+    delete thread;
+}
+
+void yield_thread() { sched_yield(); }
 
 }  // namespace standin::system

@@ -1,4 +1,5 @@
-// system.h for Windows: LoadLibrary, GetModuleFileName, and the clock.
+// system.h for Windows: LoadLibrary, GetModuleFileName, CreateThread, and
+// the clock.
 //
 // The clock. An external reads the calendar clock through the C runtime's
 // time functions (time, _time32 or _time64, by name from msvcrt.dll or
@@ -188,5 +189,38 @@ MaxMainFunction library_main(void* handle) {
     if (!sym) return nullptr;
     return reinterpret_cast<MaxMainFunction>(reinterpret_cast<void (*)(void)>(sym));
 }
+
+struct Thread {
+    HANDLE handle;
+    void (*body)(void*);
+    void* arg;
+};
+
+namespace {
+DWORD WINAPI thread_entry(void* t) {
+    auto* thread = static_cast<Thread*>(t);
+    thread->body(thread->arg);
+    return 0;
+}
+}  // namespace
+
+Thread* start_thread(void (*body)(void*), void* arg, std::string* error) {
+    auto* thread = new Thread{nullptr, body, arg};
+    thread->handle = CreateThread(nullptr, 0, thread_entry, thread, 0, nullptr);
+    if (!thread->handle) {
+        fail(error, error_text(GetLastError()));
+        delete thread;
+        return nullptr;
+    }
+    return thread;
+}
+
+void join_thread(Thread* thread) {
+    WaitForSingleObject(thread->handle, INFINITE);
+    CloseHandle(thread->handle);
+    delete thread;
+}
+
+void yield_thread() { SwitchToThread(); }
 
 }  // namespace standin::system

@@ -134,6 +134,17 @@ void probe_lookup(Probe*, MaxSymbol*, int16_t count, MaxAtom* atoms) {
 
 void probe_misstep(Probe* x, MaxSymbol*, int16_t, MaxAtom*) { x->misstep = true; }
 
+// "header": the signal-object header as the probe sees it.
+void probe_header(Probe* x, MaxSymbol*, int16_t, MaxAtom*) {
+    const MaxSignalObject& h = x->header;
+    post("%s: header inlets %d disabled %d count %d flags %d", PROBE_NAME, static_cast<int>(h.n_signal_inlets),
+         static_cast<int>(h.disabled), static_cast<int>(h.count), static_cast<int>(h.flags));
+}
+
+// "scribble": writes over the host's part of the header, as an object whose
+// own fields overlapped it would.
+void probe_scribble(Probe* x, MaxSymbol*, int16_t, MaxAtom*) { x->header.n_signal_inlets = 7; }
+
 intptr_t* probe_perform(intptr_t* w) {
     auto* x = reinterpret_cast<Probe*>(w[1]);
     auto* in = reinterpret_cast<float*>(w[2]);
@@ -171,6 +182,8 @@ int main() {
     addmess(method(probe_time), "time", A_GIMME, 0);
     addmess(method(probe_lookup), "lookup", A_GIMME, 0);
     addmess(method(probe_misstep), "misstep", A_GIMME, 0);
+    addmess(method(probe_header), "header", A_GIMME, 0);
+    addmess(method(probe_scribble), "scribble", A_GIMME, 0);
 #ifndef PROBE_FLOAT_ONLY
     addint(method(probe_int));
 #endif

@@ -4,6 +4,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <ctime>
 #include <fstream>
@@ -248,26 +249,92 @@ TEST_F(Standin, ChainGivesSeparateOrSharedVectors) {
     EXPECT_EQ(signal_output(shared)[3], 2.0f * 16 + 10);
 }
 
-TEST_F(Standin, ChainStopsOnAWrongAddressAndAfterDeletion) {
+TEST_F(Standin, ChainStopsOnAWrongAddressAndRunsOnAfterDeletion) {
     std::string error;
-    Box* a = quiet("probe~");
-    quiet("probe~");
+    Box* a = quiet("probe~ 1");
+    Box* b = quiet("probe~ 2");
     dsp_compile(44100, 4);
     ASSERT_TRUE(run_vector(&error));
     ASSERT_TRUE(send_text(a, 0, "misstep", &error));
     EXPECT_FALSE(run_vector(&error));
     EXPECT_NE(error.find("perform routine returned a wrong address"), std::string::npos) << error;
 
+    // A deleted box's routine leaves the chain; the others go on.
     box_delete(a);
     EXPECT_EQ(signal_input(a), nullptr);
-    EXPECT_FALSE(run_vector(&error));
-    EXPECT_NE(error.find("no compiled signal chain"), std::string::npos);
+    std::fill_n(signal_input(b), 4, 1.0f);
+    EXPECT_TRUE(run_vector(&error)) << error;
+    EXPECT_EQ(signal_output(b)[0], 4.0f);
     take_console();
     dsp_compile(44100, 4);
     EXPECT_EQ(take_console().size(), 1u);  // only b
     EXPECT_TRUE(run_vector(&error)) << error;
     dsp_compile(44100, 0);
     EXPECT_FALSE(run_vector(&error));
+}
+
+// The host fills the whole signal-object header, mutes through its disabled
+// word, and leaves out an object that wrote over the host's fields.
+TEST_F(Standin, SignalHeaderIsFilledAndMutes) {
+    std::string error;
+    Box* a = quiet("probe~ 1");
+    Box* b = quiet("probe~ 2 shared");
+    EXPECT_EQ(deliver(a, 0, "header"), "probe~: header inlets 1 disabled 0 count 0 flags 1");
+    EXPECT_EQ(deliver(b, 0, "header"), "probe~: header inlets 1 disabled 0 count 0 flags 0");
+    dsp_compile(44100, 4);
+    take_console();
+    std::fill_n(signal_input(a), 4, 1.0f);
+    ASSERT_TRUE(run_vector(&error)) << error;
+    EXPECT_EQ(signal_output(a)[3], 3.0f);
+
+    ASSERT_TRUE(box_mute(a, true));
+    EXPECT_EQ(deliver(a, 0, "header"), "probe~: header inlets 1 disabled 1 count 0 flags 1");
+    ASSERT_TRUE(run_vector(&error)) << error;
+    EXPECT_EQ(signal_output(a)[3], 0.0f);  // not called: silence
+    EXPECT_EQ(signal_input(a)[3], 1.0f);
+    ASSERT_TRUE(box_mute(a, false));
+    ASSERT_TRUE(run_vector(&error)) << error;
+    EXPECT_EQ(signal_output(a)[3], 3.0f);
+    EXPECT_FALSE(box_mute(nullptr, true));
+
+    ASSERT_TRUE(send_text(a, 0, "scribble", &error));
+    dsp_compile(44100, 4);
+    EXPECT_EQ(take_console(),
+              (Lines{"error: dsp: probe~: its signal-object header has been overwritten: left out of the chain",
+                     "probe~: dsp 4 samples at 44100 Hz"}));
+}
+
+// The chain on the host's own audio thread: boxes deleted and the chain
+// compiled again while it runs.
+TEST_F(Standin, AudioThreadRunsTheChainWhileBoxesGo) {
+    std::string error;
+    EXPECT_FALSE(audio_start(&error));
+    EXPECT_EQ(error.rfind("no compiled signal chain", 0), 0u) << error;
+    std::vector<Box*> probes;
+    for (int k = 0; k < 8; ++k) probes.push_back(quiet("probe~ " + std::to_string(k)));
+    dsp_compile(44100, 16);
+    take_console();
+    ASSERT_TRUE(audio_start(&error)) << error;
+    EXPECT_FALSE(audio_start(&error));
+    EXPECT_FALSE(run_vector(&error));
+    EXPECT_EQ(error, "the signal chain runs on the host's audio thread");
+    for (int k = 0; k < 8; k += 2) box_delete(probes[static_cast<size_t>(k)]);
+    EXPECT_EQ(take_console().size(), 4u);  // the four frees
+    dsp_compile(44100, 16);
+    EXPECT_EQ(take_console().size(), 4u);  // the four left
+    for (int k = 1; k < 8; k += 2) box_delete(probes[static_cast<size_t>(k)]);
+    EXPECT_EQ(take_console().size(), 4u);  // the four frees
+    EXPECT_GT(audio_stop(&error), 0);
+    EXPECT_EQ(live_objects(), 0);
+
+    // A routine returning a wrong address stops the thread, which says why.
+    Box* c = quiet("probe~");
+    dsp_compile(44100, 16);
+    ASSERT_TRUE(send_text(c, 0, "misstep", &error));
+    error.clear();
+    ASSERT_TRUE(audio_start(&error)) << error;
+    EXPECT_EQ(audio_stop(&error), 0);
+    EXPECT_EQ(error, "perform routine returned a wrong address (routine 0 of the chain)");
 }
 
 TEST_F(Standin, BoxDeleteReleasesProxiesAndCountsLeaks) {

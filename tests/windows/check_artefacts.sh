@@ -118,8 +118,10 @@ fi
 probe=$(mktemp -d)
 trap 'rm -rf "$probe"' EXIT
 printf '#include "max_api.h"\nint probe;\n' >"$probe/layout.cpp"
-if "$cxx" -std=c++20 -msse2 -mfpmath=sse -fsyntax-only -I"$root/host" "$probe/layout.cpp" 2>"$probe/err"; then
-  pass "max_api.h: 32-bit layout assertions hold for i686 (atoms 6 bytes apart, buffer fields from byte 16)"
+printf '#include "granulator_object.h"\nint probe;\n' >"$probe/instance.cpp"
+if "$cxx" -std=c++20 -msse2 -mfpmath=sse -fsyntax-only -I"$root/host" "$probe/layout.cpp" 2>"$probe/err" &&
+   "$cxx" -std=c++20 -msse2 -mfpmath=sse -fsyntax-only -I"$root/host" -I"$root/engine" "$probe/instance.cpp" 2>"$probe/err"; then
+  pass "max_api.h: 32-bit layout assertions hold for i686 (atoms 6 bytes apart, buffer fields from byte 16, a 32-byte signal-object header with its flag word at 30, the instance's proxies at 32 and inlet at 48)"
 else
   fail "max_api.h does not compile for i686: $(head -3 "$probe/err")"
 fi
@@ -153,6 +155,45 @@ if "$host_cxx" -std=c++20 -I"$root/standin" "$here/pe_probe.cpp" -o "$probe/pe_p
     fail "the Windows host would find no clock slot in vorn~.mxe"
 else
   fail "cannot build tests/windows/pe_probe.cpp: $(head -3 "$probe/err")"
+fi
+
+# 9. In vorn~.mxe's own machine code, the creator calls z_dsp_setup with a
+#    clean 32-bit 1 (a full-word store into the argument's stack slot, not a
+#    16-bit one over an uncleared upper half), and then stores its 16-bit
+#    flag word at byte 30 of the instance, where the host reads it.
+image_base=$("$objdump" -p "$mxe" | awk '$1 == "ImageBase" { print $2 }')
+slot=$("$objdump" -p "$mxe" | awk '
+  /^ [0-9a-f]+\t[0-9a-f]+ [0-9a-f]+ [0-9a-f]+ [0-9a-f]+ [0-9a-f]+$/ { first = $6; i = 0; next }
+  /^\tDLL Name: / { dll = $3; next }
+  /^\tvma:/ { next }
+  dll == "MaxAudio.dll" && /^\t[0-9a-f]+\t +[0-9]+ +[^ ]/ { if ($3 == "z_dsp_setup") print first, i; i++; next }
+  /^$/ { dll = "" }')
+if [[ -n $image_base && -n $slot ]]; then
+  read -r first i <<<"$slot"
+  slot_va=$(printf '%x' $((16#$image_base + 16#$first + 4 * i)))
+  "$objdump" -d --no-show-raw-insn "$mxe" >"$probe/code"
+  thunk=$(awk -v va="$slot_va" '$2 == "jmp" && $3 == "*0x" va { sub(/:$/, "", $1); print $1 }' "$probe/code")
+  verdict=$(awk -v va="$slot_va" -v thunk="$thunk" '
+    { line[NR] = $0 }
+    $2 == "call" && ($3 == "*0x" va || (thunk != "" && $3 == "0x" thunk)) { calls[++n] = NR }
+    END {
+      if (n != 1) { print "FAIL " n " calls to z_dsp_setup (want 1)"; exit }
+      c = calls[1]; arg = ""; flag = ""
+      for (k = c - 1; k > c - 16 && k > 0; k--) {
+        if (line[k] ~ /\tcall|\tret/) break
+        if (line[k] ~ /,0x4\(%esp\)$/) { arg = line[k]; break }
+      }
+      for (k = c + 1; k < c + 12; k++)
+        if (line[k] ~ /\tmovw? +(\$0x1|%[abcd]x),0x1e\(%e[a-z][a-z]\)$/) { flag = line[k]; break }
+      gsub(/^ *[0-9a-f]+:\t/, "", arg); gsub(/^ *[0-9a-f]+:\t/, "", flag)
+      if (arg !~ /^movl +\$0x1,0x4\(%esp\)$/) print "FAIL the count is passed by: " (arg == "" ? "nothing found" : arg)
+      else if (flag == "") print "FAIL no 16-bit store at byte 30 of the instance after the call"
+      else print "OK " arg " / " flag
+    }' "$probe/code")
+  [[ $verdict == OK* ]] && pass "granulator_new calls z_dsp_setup with a 32-bit 1 and sets the flag word at byte 30: ${verdict#OK }" ||
+    fail "${verdict#FAIL }"
+else
+  fail "cannot find z_dsp_setup's import slot in vorn~.mxe"
 fi
 
 if [[ $failures -ne 0 ]]; then
