@@ -31,7 +31,7 @@ vorn::detail::GrainKernel kernel_of(int k) {
     switch (k) {
         case kPortable: return vorn::detail::run_grain_portable;
         case kPlain: return vorn::detail::run_grain_plain;
-#if defined(__x86_64__)
+#if defined(__x86_64__) || defined(__i386__)
         case kAvx2: return vorn::detail::run_grain_avx2;
 #endif
         default: return vorn::detail::fast_kernel();

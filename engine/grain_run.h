@@ -123,7 +123,7 @@ static inline uint64_t run_blocks(const VectorContext& c, uint64_t pos, uint64_t
 uint32_t run_grain_plain(Granulator& g, Grain& gr, uint32_t P, const VectorContext& c);
 
 uint32_t run_grain_portable(Granulator& g, Grain& gr, uint32_t P, const VectorContext& c);
-#if defined(__x86_64__)
+#if defined(__x86_64__) || defined(__i386__)
 uint32_t run_grain_avx2(Granulator& g, Grain& gr, uint32_t P, const VectorContext& c);
 uint32_t run_grain_avx512(Granulator& g, Grain& gr, uint32_t P, const VectorContext& c);
 #endif

@@ -29,7 +29,7 @@ uint32_t run_grain_plain(Granulator& g, Grain& gr, uint32_t P, const VectorConte
 // The widest kernel this processor runs, chosen once.
 GrainKernel fast_kernel() {
     static const GrainKernel chosen = [] {
-#if defined(__x86_64__)
+#if defined(__x86_64__) || defined(__i386__)
         if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
             __builtin_cpu_supports("avx512vl"))
             return run_grain_avx512;

@@ -1,7 +1,7 @@
 // The synthesis kernel for processors with AVX2: four output samples at a
 // time in double lanes. Each lane does the plain loop's operations in the
 // plain loop's order (no fused multiply-add), so the bits are the same.
-#if defined(__x86_64__)
+#if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
 
 #include "grain_run.h"

@@ -2,7 +2,7 @@
 // samples at a time in double lanes. Each lane does the plain loop's
 // operations in the plain loop's order (no fused multiply-add), so the bits
 // are the same.
-#if defined(__x86_64__)
+#if defined(__x86_64__) || defined(__i386__)
 // GCC 12's AVX-512 header leaves the unused upper lanes of its casts
 // undefined in a way that its own -Wmaybe-uninitialized mistakes for a read
 // of an uninitialised value (fixed in GCC 13); the header alone is exempt.

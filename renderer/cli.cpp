@@ -255,6 +255,9 @@ const char* format_name(SampleFormat f) {
 
 std::optional<RenderPlan> read_command_line(int argc, char** argv) {
     CLI::App app(kAbout, "vorn");
+    // Options are -x and --xx everywhere: on Windows too a word starting with
+    // / is a path (subcommands inherit this).
+    app.allow_windows_style_options(false);
     app.set_help_flag("-h,--help", "print this help and exit. e.g. vorn --help");
     app.set_version_flag("--version", "vorn " VORN_VERSION, "print the version and exit. e.g. vorn --version");
     app.footer("Commands: vorn render --help tells every option of render, with examples.");

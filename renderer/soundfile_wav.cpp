@@ -1,13 +1,16 @@
-// soundfile.h without a sound-file library: 32-bit float WAV only, for
-// builds where libsndfile is not at hand (the Windows build).
+// soundfile.h without a sound-file library, for builds where libsndfile is
+// not at hand (the Windows build): reads WAV, writes 32-bit float WAV.
 //
-// Reading takes a RIFF/WAVE file whose fmt chunk says IEEE float (format 3,
-// or WAVE_FORMAT_EXTENSIBLE with the float subformat) at 32 bits, any number
-// of channels, and skips every other chunk. Writing gives exactly the bytes
-// that soundfile_sndfile.cpp gets from libsndfile for a mono float WAV with
-// its PEAK chunk switched off: a 16-byte fmt chunk, a fact chunk with the
-// frame count, a PAD chunk of 16 zero bytes where libsndfile had first
-// reserved room for the PEAK chunk, then the data chunk, at byte 80.
+// Reading takes a RIFF/WAVE file of integer samples (8-bit unsigned, 16-,
+// 24- or 32-bit signed) or float samples (32 or 64 bits), plain or
+// WAVE_FORMAT_EXTENSIBLE, any number of channels, and skips every other
+// chunk. Samples become floats exactly as libsndfile makes them: integers
+// scaled to -1..1 (or kept as their integer values when not normalising),
+// 64-bit floats rounded to 32. Writing gives exactly the bytes that
+// soundfile_sndfile.cpp gets from libsndfile for a mono float WAV with its
+// PEAK chunk switched off: a 16-byte fmt chunk, a fact chunk with the frame
+// count, a PAD chunk of 16 zero bytes where libsndfile had first reserved
+// room for the PEAK chunk, then the data chunk, at byte 80.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -27,11 +30,13 @@ struct SoundWriter {
 
 namespace {
 
-constexpr const char* kOnly = "this build reads 32-bit float WAV only";
+constexpr const char* kOnly =
+    "this build reads WAV only: 8-, 16-, 24- or 32-bit integer, or 32- or 64-bit float samples";
+constexpr uint16_t kFormatPcm = 1;
 constexpr uint16_t kFormatFloat = 3;
 constexpr uint16_t kFormatExtensible = 0xFFFE;
-// The rest of KSDATAFORMAT_SUBTYPE_IEEE_FLOAT after its leading 16-bit
-// format code (3): 0000 0010 8000 00aa 00 38 9b 71.
+// The rest of the KSDATAFORMAT_SUBTYPE GUIDs for PCM and IEEE float after
+// their leading 16-bit format code (1 or 3): 0000 0010 8000 00aa 00 38 9b 71.
 constexpr unsigned char kGuidTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
                                          0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
 // The writer's header: RIFF, fmt, fact and PAD chunks, then the data chunk's
@@ -80,9 +85,51 @@ std::string describe_format(uint16_t tag, uint16_t bits) {
 struct Layout {
     int channels = 0;
     int rate = 0;
+    uint16_t format = 0;  // kFormatPcm or kFormatFloat
+    int bytes = 0;        // per sample
     uint64_t data_offset = 0;
     uint64_t data_bytes = 0;
 };
+
+bool readable(uint16_t format, uint16_t bits) {
+    if (format == kFormatPcm) return bits == 8 || bits == 16 || bits == 24 || bits == 32;
+    return format == kFormatFloat && (bits == 32 || bits == 64);
+}
+
+// One sample as libsndfile reads it into a float. Integers: 8-bit samples
+// are unsigned around 128; normalised, a sample is its value over 2^(bits-1)
+// (exact but for 32 bits, rounded once); otherwise its integer value.
+float sample_of(const unsigned char* p, const Layout& layout, bool normalise) {
+    if (layout.format == kFormatFloat) {
+        if (layout.bytes == 4) return float_of(p);
+        const uint64_t bits = static_cast<uint64_t>(le32(p)) | (static_cast<uint64_t>(le32(p + 4)) << 32);
+        double d;
+        std::memcpy(&d, &bits, sizeof d);
+        return static_cast<float>(d);
+    }
+    int32_t value;
+    double scale;
+    switch (layout.bytes) {
+    case 1:
+        value = static_cast<int32_t>(p[0]) - 128;
+        scale = 1.0 / 128.0;
+        break;
+    case 2:
+        value = static_cast<int16_t>(le16(p));
+        scale = 1.0 / 32768.0;
+        break;
+    case 3:
+        // Sign-extended from the top byte, without shifting a negative value.
+        value = static_cast<int32_t>(p[0] | (p[1] << 8) | (p[2] << 16)) - ((p[2] & 0x80) ? (1 << 24) : 0);
+        scale = 1.0 / 8388608.0;
+        break;
+    default:
+        value = static_cast<int32_t>(le32(p));
+        scale = 1.0 / 2147483648.0;
+        break;
+    }
+    return static_cast<float>(normalise ? static_cast<double>(value) * scale : static_cast<double>(value));
+}
 
 // Walks the chunks of a RIFF/WAVE file for its fmt and data chunks.
 bool read_layout(std::ifstream& in, uint64_t file_size, Layout* out, std::string* error) {
@@ -112,8 +159,9 @@ bool read_layout(std::ifstream& in, uint64_t file_size, Layout* out, std::string
                 if (std::memcmp(fmt + 26, kGuidTail, sizeof kGuidTail) != 0)
                     return fail(error, std::string("holds samples of an unknown format; ") + kOnly);
             }
-            if (tag != kFormatFloat || bits != 32)
-                return fail(error, "holds " + describe_format(tag, bits) + " samples; " + kOnly);
+            if (!readable(tag, bits)) return fail(error, "holds " + describe_format(tag, bits) + " samples; " + kOnly);
+            out->format = tag;
+            out->bytes = bits / 8;
             out->channels = le16(fmt + 2);
             out->rate = static_cast<int>(le32(fmt + 4) > 0x7FFFFFFFu ? 0x7FFFFFFFu : le32(fmt + 4));
             have_format = true;
@@ -156,7 +204,8 @@ bool load_sound(const std::string& path, const LoadOptions& options, Sound* out,
                                "; --channel " + std::to_string(options.channel) + " asks for more");
     // Float samples are read as they are: normalising concerns integers only.
     const size_t channels = static_cast<size_t>(layout.channels);
-    const uint64_t frame_bytes = 4 * channels;
+    const size_t sample_bytes = static_cast<size_t>(layout.bytes);
+    const uint64_t frame_bytes = sample_bytes * channels;
     const uint64_t frames = layout.data_bytes / frame_bytes;
     if (frames > INT32_MAX) return fail(error, "is too long for a buffer~ (more than 2147483647 frames)");
 
@@ -176,10 +225,11 @@ bool load_sound(const std::string& path, const LoadOptions& options, Sound* out,
         for (uint64_t i = 0; i < want; ++i) {
             const unsigned char* frame = block.data() + i * frame_bytes;
             if (options.channel > 0) {
-                mono.push_back(float_of(frame + 4 * static_cast<size_t>(options.channel - 1)));
+                mono.push_back(
+                    sample_of(frame + sample_bytes * static_cast<size_t>(options.channel - 1), layout, options.normalise));
             } else {
                 double sum = 0;
-                for (size_t c = 0; c < channels; ++c) sum += float_of(frame + 4 * c);
+                for (size_t c = 0; c < channels; ++c) sum += sample_of(frame + sample_bytes * c, layout, options.normalise);
                 mono.push_back(static_cast<float>(sum / static_cast<double>(channels)));
             }
         }

@@ -27,8 +27,12 @@ Box* create(const std::string& name, const std::vector<MaxAtom>& atoms, std::str
     if (atoms.size() > static_cast<size_t>(INT16_MAX)) return fail(error, name + ": too many arguments");
 
     std::vector<MaxAtom> argv(atoms);  // the creator's own copy
-    void* made = reinterpret_cast<MaxNewMethod>(cls->creator)(symbol(name), static_cast<int16_t>(argv.size()),
-                                                              argv.data());
+    void* made;
+    {
+        ExternalCall call(cls, "creator");
+        made = reinterpret_cast<MaxNewMethod>(cls->creator)(symbol(name), static_cast<int16_t>(argv.size()),
+                                                            argv.data());
+    }
     if (!made) return fail(error, name + ": the creator returned no object");
     ObjectState* state = object_state(made);
     if (!state || state->box || state->releasing)

@@ -69,7 +69,10 @@ void compile_box(Box& box, ObjectState& state, double rate_hz, int n) {
     const Method* dsp = box.cls->method(symbol("dsp"));
     if (dsp && dsp->fn) {
         rt().chain.compiling_box = &box;
-        reinterpret_cast<MaxDspMethod>(dsp->fn)(box.object, box.signal_refs.data(), box.counts.data());
+        {
+            ExternalCall call(box.cls, "dsp method");
+            reinterpret_cast<MaxDspMethod>(dsp->fn)(box.object, box.signal_refs.data(), box.counts.data());
+        }
         rt().chain.compiling_box = nullptr;
     }
 }
@@ -109,7 +112,17 @@ bool run_chain(std::string* error) {
             ++entry;
             continue;
         }
+        const fpu::State before = fpu::read();
         intptr_t* next = reinterpret_cast<MaxPerformMethod>(w[0])(w);
+        const fpu::State after = fpu::read();
+        if (fpu::control_of(after) != fpu::control_of(before)) {
+            fpu::write(before);
+            set_error(error, "perform routine changed the floating-point control state (" +
+                                 describe_fpu_change(fpu::control_of(before), fpu::control_of(after)) +
+                                 ") (routine " + std::to_string(entry) + " of the chain)");
+            ok = false;
+            break;
+        }
         if (!chain.valid) {  // a routine made the host drop the chain
             set_error(error, "the signal chain was dropped while it ran: " + chain.why_not);
             ok = false;
@@ -130,8 +143,10 @@ bool run_chain(std::string* error) {
 }
 
 // The audio thread: vector after vector until told to stop, or until a
-// routine misbehaves; at least one, however soon it is told.
-void audio_body(void*) {
+// routine misbehaves; at least one, however soon it is told. It runs in the
+// floating-point state of the thread that started it.
+void audio_body(void* state) {
+    fpu::write(*static_cast<const fpu::State*>(state));
     Chain& chain = rt().chain;
     do {
         bool ran = false;
@@ -249,7 +264,8 @@ bool audio_start(std::string* error) {
     chain.audio_vectors = 0;
     chain.audio_error.clear();
     std::string why;
-    chain.audio = system::start_thread(audio_body, nullptr, &why);
+    chain.audio_fpu = fpu::read();
+    chain.audio = system::start_thread(audio_body, &chain.audio_fpu, &why);
     if (!chain.audio) {
         set_error(error, "cannot start the audio thread: " + why);
         return false;

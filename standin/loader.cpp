@@ -65,6 +65,10 @@ Class* load_class(const std::string& name, std::string* error) {
         return nullptr;
     }
 
+    // Externals run in the floating-point state the host sets once, before
+    // it loads the first of them.
+    apply_host_fpu_state();
+
     // Never unloaded: the library stays whatever happens next.
     std::string why;
     void* handle = system::open_library(path, &why);
@@ -82,7 +86,10 @@ Class* load_class(const std::string& name, std::string* error) {
     }
     const std::string* outer = r.loading;
     r.loading = &name;
-    entry();
+    {
+        ExternalCall call(name, "main");
+        entry();
+    }
     r.loading = outer;
     if (!lib.cls) {
         lib.error = name + ": main did not set up a class";
@@ -118,8 +125,12 @@ Box* create(const std::string& text, std::string* error) {
 
     std::vector<MaxAtom> argv;
     std::transform(atoms.begin() + 1, atoms.end(), std::back_inserter(argv), to_host_atom);
-    void* made = reinterpret_cast<MaxNewMethod>(cls->creator)(symbol(name), static_cast<int16_t>(argv.size()),
-                                                              argv.data());
+    void* made;
+    {
+        ExternalCall call(cls, "creator");
+        made = reinterpret_cast<MaxNewMethod>(cls->creator)(symbol(name), static_cast<int16_t>(argv.size()),
+                                                            argv.data());
+    }
     if (!made) return fail(error, name + ": the creator returned no object"), nullptr;
     ObjectState* state = object_state(made);
     if (!state || state->box || state->releasing)

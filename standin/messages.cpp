@@ -61,6 +61,7 @@ bool send_int(Box* box, int inlet, int32_t value, std::string* error) {
     Class& cls = *state->cls;
     if (!cls.int_handler && !cls.float_handler) return no_method(box, "int", error);
     mark_inlet(*state, inlet);
+    ExternalCall call(&cls, "int handler");
     if (cls.int_handler)
         reinterpret_cast<MaxIntMethod>(cls.int_handler)(box->object, value);
     else
@@ -74,6 +75,7 @@ bool send_float(Box* box, int inlet, double value, std::string* error) {
     Class& cls = *state->cls;
     if (!cls.int_handler && !cls.float_handler) return no_method(box, "float", error);
     mark_inlet(*state, inlet);
+    ExternalCall call(&cls, "float handler");
     if (cls.float_handler)
         reinterpret_cast<MaxFloatMethod>(cls.float_handler)(box->object, value);
     else
@@ -123,6 +125,7 @@ bool send_atoms(Box* box, int inlet, const std::string& selector, const std::vec
     // The handler gets its own copy: what it does to the atoms stays with it.
     std::vector<MaxAtom> argv(atoms);
     mark_inlet(*state, inlet);
+    ExternalCall call(state->cls, "message handler");
     if (m->types.empty())
         reinterpret_cast<void (*)(void*)>(m->fn)(box->object);
     else
@@ -148,6 +151,7 @@ void loadbang_all() {
         if (!live_box(box)) continue;
         const Method* m = box->cls->method(loadbang);
         if (!m) continue;
+        ExternalCall call(box->cls, "loadbang handler");
         if (!m->types.empty() && m->types[0] == A_GIMME)
             reinterpret_cast<MaxGimmeMethod>(m->fn)(box->object, loadbang, 0, nullptr);
         else

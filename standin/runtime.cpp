@@ -123,6 +123,44 @@ std::vector<std::string> take_console() {
 
 void set_console_sink(std::function<void(const std::string&)> sink) { rt().sink = std::move(sink); }
 
+// --- Calls into externals -------------------------------------------------
+
+std::string describe_fpu_change(const fpu::State& before, const fpu::State& after) {
+    char text[128];
+    std::string change;
+    if (before.x87 != after.x87) {
+        std::snprintf(text, sizeof text, "x87 control word 0x%04X -> 0x%04X", unsigned{before.x87}, unsigned{after.x87});
+        change = text;
+    }
+    if (before.mxcsr != after.mxcsr) {
+        std::snprintf(text, sizeof text, "MXCSR 0x%04X -> 0x%04X", static_cast<unsigned>(before.mxcsr),
+                      static_cast<unsigned>(after.mxcsr));
+        change += (change.empty() ? "" : ", ") + std::string(text);
+    }
+    return change;
+}
+
+void apply_host_fpu_state() {
+    static bool applied = false;
+    if (applied) return;
+    applied = true;
+    std::string why;
+    if (!fpu::apply_x87_from_environment(&why)) host_error("%s: ignored", why.c_str());
+}
+
+ExternalCall::ExternalCall(const std::string& name, const char* what)
+    : name_(name), what_(what), before_(fpu::read()) {}
+
+ExternalCall::ExternalCall(const Class* cls, const char* what) : ExternalCall(cls->name, what) {}
+
+ExternalCall::~ExternalCall() {
+    const fpu::State after = fpu::read();
+    if (fpu::control_of(after) == fpu::control_of(before_)) return;
+    fpu::write(before_);
+    host_error("%s: its %s changed the floating-point control state (%s); restored", name_.c_str(), what_,
+               describe_fpu_change(fpu::control_of(before_), fpu::control_of(after)).c_str());
+}
+
 // --- Objects and boxes -----------------------------------------------------
 
 ObjectState* object_state(const void* ob) {
@@ -154,7 +192,10 @@ void destroy_object(MaxObject* ob) {
     if (!state || state->releasing) return;
     state->releasing = true;
     Box* box = state->box;
-    if (state->cls->release) reinterpret_cast<MaxFreeMethod>(state->cls->release)(ob);
+    if (state->cls->release) {
+        ExternalCall call(state->cls, "release routine");
+        reinterpret_cast<MaxFreeMethod>(state->cls->release)(ob);
+    }
     // Its routines go now if its release routine did not take them out:
     // the object's memory and its box's vectors are about to go.
     leave_chain(ob);

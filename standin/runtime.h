@@ -14,6 +14,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "fpu.h"
 #include "host.h"
 
 namespace standin {
@@ -157,6 +158,7 @@ struct Chain {
     std::atomic<bool> audio_stop{false};
     long audio_vectors = 0;
     std::string audio_error;  // why it stopped on its own
+    fpu::State audio_fpu;     // the floating-point state it runs in
 };
 
 // Holds the signal chain against the audio thread: while it is held no
@@ -203,6 +205,32 @@ struct Runtime {
 };
 
 Runtime& rt();
+
+// Around every call into an external but its perform routines: an external
+// must leave the floating-point control state as it found it (the x87 control
+// word and MXCSR's control bits). If the call changed it, the host says so on
+// the console ("error: ...") and puts it back.
+class ExternalCall {
+public:
+    ExternalCall(const Class* cls, const char* what);
+    ExternalCall(const std::string& name, const char* what);
+    ~ExternalCall();
+    ExternalCall(const ExternalCall&) = delete;
+    ExternalCall& operator=(const ExternalCall&) = delete;
+
+private:
+    std::string name_;
+    const char* what_;
+    fpu::State before_;
+};
+
+// Sets the host thread's x87 control word from VORN_X87_CONTROL, once, before
+// the first external is loaded; a value that is not a control word is
+// reported on the console and ignored.
+void apply_host_fpu_state();
+
+// "x87 control word 0x037F -> 0x027F, MXCSR 0x1F80 -> 0x9F80": what changed.
+std::string describe_fpu_change(const fpu::State& before, const fpu::State& after);
 
 MaxSymbol* symbol(const std::string& text);
 MaxSymbol* find_symbol(const std::string& text);  // null if never made

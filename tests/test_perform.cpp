@@ -90,7 +90,7 @@ vorn::detail::GrainKernel kernel_under_test() {
         const char* name = std::getenv("VORN_KERNEL");
         if (name && std::string(name) == "portable") return vorn::detail::run_grain_portable;
         if (name && std::string(name) == "plain") return vorn::detail::run_grain_plain;
-#if defined(__x86_64__)
+#if defined(__x86_64__) || defined(__i386__)
         if (name && std::string(name) == "avx2" && __builtin_cpu_supports("avx2")) return vorn::detail::run_grain_avx2;
 #endif
         return vorn::detail::fast_kernel();

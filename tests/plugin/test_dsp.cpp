@@ -1,6 +1,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "fpu.h"
 #include "plugin_fixture.h"
 
 using namespace vorn::test;
@@ -104,3 +105,31 @@ TEST_F(Dsp, SeparateVectorsAndAnUnconnectedChain) {
     run(box, 250.0f);
     for (int j = 0; j < 64; ++j) ASSERT_EQ(in[j], 250.0f);
 }
+
+#if defined(__i386__) || defined(__x86_64__)
+// Whatever x87 precision the host runs at (53 bits in hosts built with
+// Microsoft's compiler, 64 on Linux and in Wine), every call into vorn~
+// leaves the floating-point control state as it found it: the host would
+// post an error line if one did not.
+TEST_F(Dsp, LeavesTheHostsFloatingPointStateAsItFoundIt) {
+    const standin::fpu::State saved = standin::fpu::read();
+    standin::buffer_set("src", ramp(44100), 44100.0);
+    for (uint16_t word : {uint16_t{0x027F}, uint16_t{0x037F}}) {
+        standin::fpu::State s = saved;
+        s.x87 = word;
+        standin::fpu::write(s);
+        standin::Box* box = make("vorn~ 6 src 20 0 30 40");
+        send(box, 2, "0 700 -1200 2400");
+        send(box, 0, "overlap 5");
+        send(box, 0, "print");
+        standin::dsp_compile(48000.0, 64);
+        bool any = false;
+        for (int v = 0; v < 40; ++v) any = !silent(run(box, 300.0f)) || any;
+        EXPECT_TRUE(any);
+        standin::box_delete(box);
+        for (const std::string& line : console()) EXPECT_EQ(line.rfind("error", 0), std::string::npos) << line;
+        EXPECT_EQ(standin::fpu::control_of(standin::fpu::read()), standin::fpu::control_of(s));
+    }
+    standin::fpu::write(saved);
+}
+#endif

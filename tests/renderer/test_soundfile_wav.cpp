@@ -1,7 +1,7 @@
-// The Windows build's sound-file layer (renderer/soundfile_wav.cpp, 32-bit
-// float WAV only, no library), built here for Linux: it must write exactly
-// the bytes that the Linux build writes through libsndfile, and read float
-// WAV files as libsndfile reads them.
+// The Windows build's sound-file layer (renderer/soundfile_wav.cpp: reads
+// integer and float WAV, writes 32-bit float WAV, no library), built here for
+// Linux: it must write exactly the bytes that the Linux build writes through
+// libsndfile, and read WAV files as libsndfile reads them.
 #include <gtest/gtest.h>
 #include <sndfile.h>
 #include <unistd.h>
@@ -79,17 +79,19 @@ void write_file(const std::string& path, const std::vector<float>& frames, int r
     SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
     ASSERT_NE(f, nullptr) << sf_strerror(nullptr);
     sf_command(f, SFC_SET_ADD_PEAK_CHUNK, nullptr, peak ? SF_TRUE : SF_FALSE);
+    sf_command(f, SFC_SET_CLIPPING, nullptr, SF_TRUE);  // integers from -1.5..1.5 reach both extremes
     ASSERT_EQ(sf_writef_float(f, frames.data(), static_cast<sf_count_t>(frames.size() / channels)),
               static_cast<sf_count_t>(frames.size() / channels));
     ASSERT_EQ(sf_close(f), 0);
 }
 
 // What soundfile_sndfile.cpp reads: one channel (1-based) or the mean.
-std::vector<float> read_with_libsndfile(const std::string& path, int channel, int* rate) {
+std::vector<float> read_with_libsndfile(const std::string& path, int channel, int* rate, bool normalise = true) {
     SF_INFO info{};
     SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
     EXPECT_NE(f, nullptr);
     if (!f) return {};
+    if (!normalise) sf_command(f, SFC_SET_NORM_FLOAT, nullptr, SF_FALSE);
     std::vector<float> frames(static_cast<size_t>(info.frames * info.channels));
     const sf_count_t got = sf_readf_float(f, frames.data(), info.frames);
     sf_close(f);
@@ -162,31 +164,41 @@ TEST_F(WavFile, RewritesWhatVornWritesByteForByte) {
     EXPECT_TRUE(bytes_of(path("out.wav")) == bytes_of(path("again.wav")));
 }
 
-TEST_F(WavFile, ReadsFloatWavAsLibsndfileDoes) {
+TEST_F(WavFile, ReadsWavAsLibsndfileDoes) {
     struct Case {
         const char* what;
         int channels;
         int format;
         bool peak;
     };
-    for (Case c : {Case{"mono", 1, SF_FORMAT_WAV | SF_FORMAT_FLOAT, false},
-                   Case{"mono with a PEAK chunk", 1, SF_FORMAT_WAV | SF_FORMAT_FLOAT, true},
-                   Case{"stereo", 2, SF_FORMAT_WAV | SF_FORMAT_FLOAT, true},
-                   Case{"WAVE_FORMAT_EXTENSIBLE, 3 channels", 3, SF_FORMAT_WAVEX | SF_FORMAT_FLOAT, true},
-                   Case{"WAVE_FORMAT_EXTENSIBLE, mono", 1, SF_FORMAT_WAVEX | SF_FORMAT_FLOAT, false}}) {
+    for (Case c : {Case{"float, mono", 1, SF_FORMAT_WAV | SF_FORMAT_FLOAT, false},
+                   Case{"float, mono with a PEAK chunk", 1, SF_FORMAT_WAV | SF_FORMAT_FLOAT, true},
+                   Case{"float, stereo", 2, SF_FORMAT_WAV | SF_FORMAT_FLOAT, true},
+                   Case{"float, WAVE_FORMAT_EXTENSIBLE, 3 channels", 3, SF_FORMAT_WAVEX | SF_FORMAT_FLOAT, true},
+                   Case{"float, WAVE_FORMAT_EXTENSIBLE, mono", 1, SF_FORMAT_WAVEX | SF_FORMAT_FLOAT, false},
+                   Case{"double, stereo", 2, SF_FORMAT_WAV | SF_FORMAT_DOUBLE, false},
+                   Case{"8-bit, mono", 1, SF_FORMAT_WAV | SF_FORMAT_PCM_U8, false},
+                   Case{"16-bit, mono", 1, SF_FORMAT_WAV | SF_FORMAT_PCM_16, false},
+                   Case{"16-bit, stereo", 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, false},
+                   Case{"24-bit, stereo", 2, SF_FORMAT_WAV | SF_FORMAT_PCM_24, false},
+                   Case{"32-bit, mono", 1, SF_FORMAT_WAV | SF_FORMAT_PCM_32, false},
+                   Case{"16-bit, WAVE_FORMAT_EXTENSIBLE, 3 channels", 3, SF_FORMAT_WAVEX | SF_FORMAT_PCM_16, false},
+                   Case{"24-bit, WAVE_FORMAT_EXTENSIBLE, 6 channels", 6, SF_FORMAT_WAVEX | SF_FORMAT_PCM_24, false},
+                   Case{"32-bit, WAVE_FORMAT_EXTENSIBLE, stereo", 2, SF_FORMAT_WAVEX | SF_FORMAT_PCM_32, false}}) {
         SCOPED_TRACE(c.what);
         const std::vector<float> frames = noise(static_cast<size_t>(70001 * c.channels), 5);
         write_file(path("in.wav"), frames, 32000, c.channels, c.format, c.peak);
-        for (int channel = 0; channel <= c.channels; ++channel) {
-            int rate = 0;
-            const std::vector<float> expected = read_with_libsndfile(path("in.wav"), channel, &rate);
-            Sound s;
-            std::string why;
-            ASSERT_TRUE(load_sound(path("in.wav"), LoadOptions{channel, channel == 1}, &s, &why)) << why;
-            EXPECT_EQ(s.rate, rate);
-            EXPECT_EQ(s.channels, c.channels);
-            expect_same_bits(expected, s.samples);
-        }
+        for (int channel = 0; channel <= c.channels; ++channel)
+            for (bool normalise : {true, false}) {
+                int rate = 0;
+                const std::vector<float> expected = read_with_libsndfile(path("in.wav"), channel, &rate, normalise);
+                Sound s;
+                std::string why;
+                ASSERT_TRUE(load_sound(path("in.wav"), LoadOptions{channel, normalise}, &s, &why)) << why;
+                EXPECT_EQ(s.rate, rate);
+                EXPECT_EQ(s.channels, c.channels);
+                expect_same_bits(expected, s.samples);
+            }
     }
 }
 
@@ -214,17 +226,17 @@ TEST_F(WavFile, SaysWhatItCannotRead) {
     EXPECT_EQ(error("folder.wav"), "is a folder, not a sound file");
     std::ofstream(path("empty.wav")).close();
     EXPECT_EQ(error("empty.wav"), "is an empty file");
+    const std::string only =
+        "this build reads WAV only: 8-, 16-, 24- or 32-bit integer, or 32- or 64-bit float samples";
     std::ofstream(path("text.wav")) << "not a sound at all\n";
-    EXPECT_EQ(error("text.wav"), "not a sound file (this build reads 32-bit float WAV only)");
+    EXPECT_EQ(error("text.wav"), "not a sound file (" + only + ")");
 
-    write_file(path("pcm16.wav"), noise(100, 7), 44100, 1, SF_FORMAT_WAV | SF_FORMAT_PCM_16, false);
-    EXPECT_EQ(error("pcm16.wav"), "holds 16-bit integer samples; this build reads 32-bit float WAV only");
-    write_file(path("double.wav"), noise(100, 7), 44100, 1, SF_FORMAT_WAV | SF_FORMAT_DOUBLE, false);
-    EXPECT_EQ(error("double.wav"), "holds 64-bit float samples; this build reads 32-bit float WAV only");
-    write_file(path("pcm24x.wav"), noise(100, 7), 44100, 2, SF_FORMAT_WAVEX | SF_FORMAT_PCM_24, false);
-    EXPECT_EQ(error("pcm24x.wav"), "holds 24-bit integer samples; this build reads 32-bit float WAV only");
+    write_file(path("ulaw.wav"), noise(100, 7), 44100, 1, SF_FORMAT_WAV | SF_FORMAT_ULAW, false);
+    EXPECT_EQ(error("ulaw.wav"), "holds 8-bit format-7 samples; " + only);
+    write_file(path("adpcm.wav"), noise(1000, 7), 44100, 1, SF_FORMAT_WAV | SF_FORMAT_IMA_ADPCM, false);
+    EXPECT_EQ(error("adpcm.wav"), "holds 4-bit format-17 samples; " + only);
     write_file(path("x.aiff"), noise(100, 7), 44100, 1, SF_FORMAT_AIFF | SF_FORMAT_FLOAT, false);
-    EXPECT_EQ(error("x.aiff"), "not a sound file (this build reads 32-bit float WAV only)");
+    EXPECT_EQ(error("x.aiff"), "not a sound file (" + only + ")");
 
     write_file(path("stereo.wav"), noise(200, 8), 44100, 2, SF_FORMAT_WAV | SF_FORMAT_FLOAT, false);
     EXPECT_EQ(error("stereo.wav", LoadOptions{3, true}), "has 2 channels; --channel 3 asks for more");

@@ -11,6 +11,7 @@
 #include <ctime>
 #include <string>
 
+#include "fpu.h"
 #include "max_api.h"
 
 // The cut-down builds leave some handlers unregistered.
@@ -31,6 +32,7 @@ struct Probe {
     int32_t tag;     // the first int argument
     bool leak;       // "leak": the release routine keeps its proxies
     bool misstep;    // after "misstep", perform returns a wrong address
+    bool fpu_perform;  // after "fpuperform", perform changes the x87 control word
 };
 
 void* probe_class = nullptr;
@@ -141,6 +143,20 @@ void probe_header(Probe* x, MaxSymbol*, int16_t, MaxAtom*) {
          static_cast<int>(h.disabled), static_cast<int>(h.count), static_cast<int>(h.flags));
 }
 
+// "fpu": the floating-point control state the probe runs in; "fpuchange":
+// the handler switches SSE rounding toward zero and returns so.
+void probe_fpu(Probe*, MaxSymbol*, int16_t, MaxAtom*) {
+    const standin::fpu::State s = standin::fpu::read();
+    post("%s: fpu x87 0x%04X mxcsr 0x%04X", PROBE_NAME, static_cast<unsigned>(s.x87),
+         static_cast<unsigned>(s.mxcsr & standin::fpu::kMxcsrControl));
+}
+void probe_fpu_change(Probe*, MaxSymbol*, int16_t, MaxAtom*) {
+    standin::fpu::State s = standin::fpu::read();
+    s.mxcsr |= 0x6000;
+    standin::fpu::write(s);
+}
+void probe_fpu_perform(Probe* x, MaxSymbol*, int16_t, MaxAtom*) { x->fpu_perform = true; }
+
 // "scribble": writes over the host's part of the header, as an object whose
 // own fields overlapped it would.
 void probe_scribble(Probe* x, MaxSymbol*, int16_t, MaxAtom*) { x->header.n_signal_inlets = 7; }
@@ -151,6 +167,11 @@ intptr_t* probe_perform(intptr_t* w) {
     auto* out = reinterpret_cast<float*>(w[3]);
     auto n = static_cast<int>(w[4]);
     for (int i = 0; i < n; ++i) out[i] = in[i] * 2.0f + static_cast<float>(x->tag);
+    if (x->fpu_perform) {
+        standin::fpu::State s = standin::fpu::read();
+        s.x87 = static_cast<uint16_t>(s.x87 ^ 0x0100);  // another precision
+        standin::fpu::write(s);
+    }
     return x->misstep ? w + 4 : w + 5;
 }
 
@@ -184,6 +205,9 @@ int main() {
     addmess(method(probe_misstep), "misstep", A_GIMME, 0);
     addmess(method(probe_header), "header", A_GIMME, 0);
     addmess(method(probe_scribble), "scribble", A_GIMME, 0);
+    addmess(method(probe_fpu), "fpu", A_GIMME, 0);
+    addmess(method(probe_fpu_change), "fpuchange", A_GIMME, 0);
+    addmess(method(probe_fpu_perform), "fpuperform", A_GIMME, 0);
 #ifndef PROBE_FLOAT_ONLY
     addint(method(probe_int));
 #endif

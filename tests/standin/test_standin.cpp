@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "fpu.h"
 #include "host.h"
 #include "max_api.h"
 
@@ -508,3 +509,56 @@ TEST_F(Standin, MisuseIsReportedNotFatal) {
 }
 
 }  // namespace
+
+#if defined(__i386__) || defined(__x86_64__)
+TEST(StandinFpu, ReadsTheControlWordFromTheEnvironment) {
+    struct Case {
+        const char* text;
+        bool set;
+        uint16_t word;
+    };
+    for (Case c : {Case{"0x027F", true, 0x027F}, Case{"895", true, 895}, Case{"0xFFFF", true, 0xFFFF},
+                   Case{"0x10000", false, 0}, Case{"-1", false, 0}, Case{"", false, 0}, Case{"53bit", false, 0}}) {
+        setenv(fpu::kX87Variable, c.text, 1);
+        uint16_t word = 0;
+        std::string why;
+        EXPECT_EQ(fpu::x87_from_environment(&word, &why), c.set) << c.text;
+        if (c.set) EXPECT_EQ(word, c.word) << c.text;
+        else EXPECT_NE(why.find("not a 16-bit control word"), std::string::npos) << c.text;
+    }
+    unsetenv(fpu::kX87Variable);
+    uint16_t word = 0;
+    std::string why;
+    EXPECT_FALSE(fpu::x87_from_environment(&word, &why));
+    EXPECT_EQ(why, "");
+}
+
+// The host sets the x87 control word before it loads an external, and an
+// external that changes the state is reported and the state put back.
+TEST_F(Standin, ExternalsRunInTheHostsFloatingPointState) {
+    const fpu::State saved = fpu::read();
+    setenv(fpu::kX87Variable, "0x027F", 1);
+    Box* box = quiet("probefpu~ 1");
+    unsetenv(fpu::kX87Variable);
+    char expected[64];
+    std::snprintf(expected, sizeof expected, "probefpu~: fpu x87 0x027F mxcsr 0x%04X",
+                  static_cast<unsigned>(saved.mxcsr & fpu::kMxcsrControl));
+    EXPECT_EQ(deliver(box, 0, "fpu"), expected);
+
+    EXPECT_EQ(deliver(box, 0, "fpuchange"),
+              "error: probefpu~: its message handler changed the floating-point control state (MXCSR 0x1F80 -> "
+              "0x7F80); restored");
+    EXPECT_EQ(fpu::control_of(fpu::read()).mxcsr, 0x1F80u);
+
+    std::string error;
+    dsp_compile(44100, 4);
+    ASSERT_TRUE(run_vector(&error)) << error;
+    ASSERT_TRUE(send_text(box, 0, "fpuperform", &error));
+    EXPECT_FALSE(run_vector(&error));
+    EXPECT_EQ(error,
+              "perform routine changed the floating-point control state (x87 control word 0x027F -> 0x037F) "
+              "(routine 0 of the chain)");
+    EXPECT_EQ(fpu::read().x87, 0x027F);
+    fpu::write(saved);
+}
+#endif

@@ -161,6 +161,7 @@ fi
 #    clean 32-bit 1 (a full-word store into the argument's stack slot, not a
 #    16-bit one over an uncleared upper half), and then stores its 16-bit
 #    flag word at byte 30 of the instance, where the host reads it.
+"$objdump" -d --no-show-raw-insn "$mxe" >"$probe/code"
 image_base=$("$objdump" -p "$mxe" | awk '$1 == "ImageBase" { print $2 }')
 slot=$("$objdump" -p "$mxe" | awk '
   /^ [0-9a-f]+\t[0-9a-f]+ [0-9a-f]+ [0-9a-f]+ [0-9a-f]+ [0-9a-f]+$/ { first = $6; i = 0; next }
@@ -171,7 +172,6 @@ slot=$("$objdump" -p "$mxe" | awk '
 if [[ -n $image_base && -n $slot ]]; then
   read -r first i <<<"$slot"
   slot_va=$(printf '%x' $((16#$image_base + 16#$first + 4 * i)))
-  "$objdump" -d --no-show-raw-insn "$mxe" >"$probe/code"
   thunk=$(awk -v va="$slot_va" '$2 == "jmp" && $3 == "*0x" va { sub(/:$/, "", $1); print $1 }' "$probe/code")
   verdict=$(awk -v va="$slot_va" -v thunk="$thunk" '
     { line[NR] = $0 }
@@ -195,6 +195,16 @@ if [[ -n $image_base && -n $slot ]]; then
 else
   fail "cannot find z_dsp_setup's import slot in vorn~.mxe"
 fi
+
+# 10. The wide kernels are in the DLL (chosen at run time, as on Linux), and
+#     no instruction fuses a multiply with an add anywhere in it.
+ymm=$(grep -c '%ymm' "$probe/code" || true)
+zmm=$(grep -c '%zmm' "$probe/code" || true)
+fma=$(grep -cE '\tv?f(n?m(add|sub)|maddsub|msubadd)[0-9a-z]*' "$probe/code" || true)
+[[ $ymm -gt 0 && $zmm -gt 0 ]] && pass "vorn~.mxe holds AVX2 and AVX-512 code ($ymm and $zmm instructions)" ||
+  fail "vorn~.mxe lacks the wide kernels (ymm: $ymm, zmm: $zmm instructions)"
+[[ $fma -eq 0 ]] && pass "vorn~.mxe has no fused multiply-add instruction" ||
+  fail "vorn~.mxe has $fma fused multiply-add instructions"
 
 if [[ $failures -ne 0 ]]; then
   echo "test-windows: $failures static check(s) failed"
