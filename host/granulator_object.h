@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "control.h"
 #include "granulator.h"
 #include "max_api.h"
 
@@ -52,15 +53,10 @@ void MAX_API_CALL granulator_print(Granulator* x, MaxSymbol* selector, int16_t c
 void MAX_API_CALL granulator_dsp(Granulator* x, MaxSignal** signals, int16_t* counts);
 intptr_t* MAX_API_CALL granulator_perform(intptr_t* words);
 
-// Reads a number atom as a double; false for any other tag.
-inline bool atom_number(const MaxAtom& a, double& out) {
-    if (a.type == A_LONG) {
-        out = a.value.w_long;
-        return true;
-    }
-    if (a.type == A_FLOAT) {
-        out = a.value.w_float;
-        return true;
-    }
-    return false;
+// A host atom as the engine's message handling takes it.
+inline vorn::Arg arg_of(const MaxAtom& a) {
+    if (a.type == A_LONG) return vorn::Arg::of_number(a.value.w_long);
+    if (a.type == A_FLOAT) return vorn::Arg::of_number(a.value.w_float);
+    if (a.type == A_SYM) return vorn::Arg::of_symbol(a.value.w_sym);
+    return vorn::Arg::other();
 }

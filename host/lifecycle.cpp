@@ -1,5 +1,4 @@
 // Instance creation and release, and the version banner.
-#include "convert.h"
 #include "granulator_object.h"
 
 void* MAX_API_CALL granulator_new(MaxSymbol*, int16_t count, MaxAtom* atoms) {
@@ -10,18 +9,9 @@ void* MAX_API_CALL granulator_new(MaxSymbol*, int16_t count, MaxAtom* atoms) {
     for (int32_t n = 4; n >= 1; --n) x->proxy[n - 1] = proxy_new(x, n, &x->inlet);
     outlet_new(x, "signal");
 
-    // The first argument is always the overlap exponent; anything but a
-    // number there means no exponent.
-    bool has_log2 = false;
-    int32_t log2 = 0;
-    if (count > 0 && atoms[0].type == A_LONG) {
-        has_log2 = true;
-        log2 = atoms[0].value.w_long;
-    } else if (count > 0 && atoms[0].type == A_FLOAT) {
-        has_log2 = true;
-        log2 = vorn::trunc_low32(atoms[0].value.w_float);
-    }
-    vorn::init(x->engine, has_log2, log2);
+    // The first argument is always the overlap exponent.
+    const vorn::Arg first[1] = {count > 0 ? arg_of(atoms[0]) : vorn::Arg::other()};
+    vorn::init_from_args(x->engine, first, count > 0 ? 1 : 0);
     x->buffer_name = empty_symbol;
     x->buffer = nullptr;
     if (!vorn::usable(x->engine)) post("vorn~: out of memory for %d grains: this vorn~ stays silent", x->engine.max_overlap);

@@ -1,56 +1,34 @@
-// Numbers and messages at the inlets, mapped onto the engine's setters.
-#include "convert.h"
+// Numbers and messages at the inlets: the host's atoms, translated for the
+// engine's message handling (control.h).
+#include "control.h"
 #include "granulator_object.h"
 
 namespace {
 
-// Inlet 0 takes the position signal; numbers arriving there are ignored.
-void number_at_inlet(Granulator* x, double value) {
-    switch (x->inlet) {
-        case 1: vorn::set_pos_jitter(x->engine, value); break;
-        case 2: vorn::set_transposition(x->engine, value); break;
-        case 3: vorn::set_transp_jitter(x->engine, value); break;
-        default:
-            if (x->inlet >= 4) vorn::set_period(x->engine, value);
-            break;
-    }
+// The first `count` atoms (at most `room`) as engine arguments.
+int32_t args_of(const MaxAtom* atoms, int16_t count, vorn::Arg* args, int32_t room) {
+    const int32_t n = count < room ? count : room;
+    for (int32_t i = 0; i < n; ++i) args[i] = arg_of(atoms[i]);
+    return n < 0 ? 0 : n;
 }
 
 }  // namespace
 
-void MAX_API_CALL granulator_int(Granulator* x, int32_t value) { number_at_inlet(x, value); }
+void MAX_API_CALL granulator_int(Granulator* x, int32_t value) { vorn::number_at_inlet(x->engine, x->inlet, value); }
 
-void MAX_API_CALL granulator_float(Granulator* x, double value) { number_at_inlet(x, value); }
+void MAX_API_CALL granulator_float(Granulator* x, double value) { vorn::number_at_inlet(x->engine, x->inlet, value); }
 
 void MAX_API_CALL granulator_list(Granulator* x, MaxSymbol*, int16_t count, MaxAtom* atoms) {
-    if (x->inlet != 2) return;
-    // The list holds at most 256 values; the rest are dropped.
-    const int32_t n = count < vorn::kMaxTransp ? count : vorn::kMaxTransp;
-    double values[vorn::kMaxTransp];
-    for (int32_t i = 0; i < n; ++i)
-        if (!atom_number(atoms[i], values[i])) values[i] = 0.0;
-    vorn::set_transp_list(x->engine, values, n);
+    vorn::Arg args[vorn::kMaxTransp];
+    vorn::list_at_inlet(x->engine, x->inlet, args, args_of(atoms, count, args, vorn::kMaxTransp));
 }
 
 void MAX_API_CALL granulator_set(Granulator* x, MaxSymbol*, int16_t count, MaxAtom* atoms) {
-    if (count <= 0) return;
-    // Applied from the last atom used back to the first; a wrong atom skips its setter.
-    double v;
-    if (count >= 5 && atom_number(atoms[4], v)) vorn::set_period(x->engine, v);
-    if (count >= 4 && atom_number(atoms[3], v)) vorn::set_transp_jitter(x->engine, v);
-    if (count >= 3 && atom_number(atoms[2], v)) vorn::set_transposition(x->engine, v);
-    if (count >= 2 && atom_number(atoms[1], v)) vorn::set_pos_jitter(x->engine, v);
-    set_buffer_name(x, atoms, 1);
+    vorn::Arg args[5];
+    if (vorn::set_settings(x->engine, args, args_of(atoms, count, args, 5))) set_buffer_name(x, atoms, 1);
 }
 
 void MAX_API_CALL granulator_overlap(Granulator* x, MaxSymbol*, int16_t count, MaxAtom* atoms) {
-    if (count <= 0) return;
-    int32_t log2;
-    if (atoms[0].type == A_LONG)
-        log2 = atoms[0].value.w_long;
-    else if (atoms[0].type == A_FLOAT)
-        log2 = vorn::trunc_low32(atoms[0].value.w_float);
-    else
-        return;
-    vorn::set_overlap(x->engine, log2);
+    vorn::Arg args[1];
+    vorn::overlap_message(x->engine, args, args_of(atoms, count, args, 1));
 }
