@@ -2,6 +2,8 @@
 // 44.1 kHz, 100 ms grains, vector 64, the position scanning the source at
 // half speed. BM_Source varies the source: its length, and sources of
 // denormal floats or near-silence, which must cost no more than sound.
+// BM_Stride reads the source as Pd's arrays (stride 2) and multichannel
+// buffer~ objects (any stride) hold it, against the contiguous mono form.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -41,12 +43,12 @@ vorn::detail::GrainKernel kernel_of(int k) {
 constexpr int kRate = 44100, kVector = 64;
 
 void run(benchmark::State& state, int log2, double cents, vorn::detail::GrainKernel kernel,
-         const std::vector<float>& samples) {
+         const std::vector<float>& samples, int32_t stride = 1) {
     vorn::build_interp_table();
     if (!vorn::window_table) vorn::window_table = vorn::make_window_table(vorn::kWindowSize);
     vorn::random_state = 1;
 
-    const vorn::SampleSource src{1, samples.data(), static_cast<int32_t>(samples.size())};
+    const vorn::SampleSource src{1, samples.data(), static_cast<int32_t>(samples.size() / stride), stride};
     vorn::Granulator g{};
     vorn::init(g, log2);
     vorn::set_period(g, 100.0);
@@ -57,7 +59,7 @@ void run(benchmark::State& state, int log2, double cents, vorn::detail::GrainKer
 
     std::vector<float> in(kVector), out(kVector);
     // A slow scan through the middle 80 % of the source.
-    const double length_ms = samples.size() / 44.1;
+    const double length_ms = samples.size() / stride / 44.1;
     double pos_ms = 0.1 * length_ms;
     for (auto _ : state) {
         for (float& x : in) x = static_cast<float>(pos_ms += 0.5 / 44.1);
@@ -84,6 +86,16 @@ void BM_Source(benchmark::State& state) {
     run(state, 10, 0.0, vorn::detail::fast_kernel(), samples);
 }
 
+// 1024 grains: each kernel on a source of the same sound at stride 1 (mono),
+// 2 (Pd's 64-bit arrays) and 4 (the first of four interleaved channels).
+void BM_Stride(benchmark::State& state) {
+    static const std::vector<float> mono = make_source(10 * kRate);
+    const int32_t stride = static_cast<int32_t>(state.range(1));
+    std::vector<float> samples(mono.size() * static_cast<size_t>(stride));
+    for (size_t k = 0; k < mono.size(); ++k) samples[k * static_cast<size_t>(stride)] = mono[k];
+    run(state, 10, 0.0, kernel_of(static_cast<int>(state.range(0))), samples, stride);
+}
+
 }  // namespace
 
 // kernel 0: the one this processor gets (AVX-512 or AVX2 where present);
@@ -101,6 +113,11 @@ BENCHMARK(BM_Source)
     ->Args({600, kOrdinary})
     ->Args({10, kDenormal})
     ->Args({10, kNearSilence})
+    ->Unit(benchmark::kMicrosecond);
+
+BENCHMARK(BM_Stride)
+    ->ArgNames({"kernel", "stride"})
+    ->ArgsProduct({{kChosen, kPortable, kAvx2}, {1, 2, 4}})
     ->Unit(benchmark::kMicrosecond);
 
 BENCHMARK_MAIN();

@@ -5,7 +5,9 @@
 // per-sample loop.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 #include "granulator.h"
 #include "tables.h"
@@ -18,6 +20,7 @@ struct VectorContext {
     float* out;
     int32_t n;
     const float* samples;
+    int32_t stride;          // floats from one frame to the next, 1 or more
     uint32_t in_range;       // a position idx contributes when idx - 1 < in_range (unsigned): 0 < idx < F - 2
     const float* window;
     double gain;
@@ -43,21 +46,41 @@ static inline uint64_t fixed64(int32_t whole, uint32_t frac) {
 }
 static inline int32_t whole_of(uint64_t x) { return static_cast<int32_t>(static_cast<uint32_t>(x >> 32)); }
 
+// The kernels come in three forms by the source's stride: S = 1 and S = 2
+// fixed when compiled, S = 0 for any stride, given at run time.
+template <int S>
+static inline size_t stride_of(size_t stride) {
+    return S > 0 ? static_cast<size_t>(S) : stride;
+}
+
+// Calls f with the stride form that suits the context: f(std::integral_constant<int, S>).
+template <class F>
+static inline auto by_stride(const VectorContext& c, F&& f) {
+    if (c.stride == 1) return f(std::integral_constant<int, 1>{});
+    if (c.stride == 2) return f(std::integral_constant<int, 2>{});
+    return f(std::integral_constant<int, 0>{});
+}
+
 // For the wide kernels, at an in-range position: where its four taps start
-// (one before its whole part), and its weight row widened to double (the top
-// six bits of the fraction, four doubles a row).
-static inline const float* taps_at(const float* samples, uint64_t pos) { return samples + (pos >> 32) - 1; }
+// (the frame before its whole part), and its weight row widened to double
+// (the top six bits of the fraction, four doubles a row).
+template <int S>
+static inline const float* taps_at(const float* samples, size_t stride, uint64_t pos) {
+    return samples + (static_cast<size_t>(pos >> 32) - 1) * stride_of<S>(stride);
+}
 static inline const double* row_at(uint64_t pos) { return interp_rows[(pos >> 26) & (kReadRows - 1)]; }
 
 // One grain's contribution to one output sample, as the plain loop forms it.
+template <int S>
 static inline void add_sample(const VectorContext& c, uint64_t pos, uint32_t q, int32_t j) {
     const int32_t idx = whole_of(pos);
     if (static_cast<uint32_t>(idx) - 1u >= c.in_range) return;
     const float* w = interp_table[16 * (static_cast<uint32_t>(pos) >> 26)];
-    const float* t = c.samples + idx;
-    double v = ((static_cast<double>(t[2]) * w[3] + static_cast<double>(t[1]) * w[2]) +
-                static_cast<double>(t[-1]) * w[0]) +
-               static_cast<double>(w[1]) * t[0];
+    const size_t s = stride_of<S>(static_cast<size_t>(c.stride));
+    const float* t = taps_at<S>(c.samples, s, pos);  // the tap before idx
+    double v = ((static_cast<double>(t[3 * s]) * w[3] + static_cast<double>(t[2 * s]) * w[2]) +
+                static_cast<double>(t[0]) * w[0]) +
+               static_cast<double>(w[1]) * t[s];
     v = v * c.window[q >> 19];
     v = v * c.gain;
     c.out[j] = static_cast<float>(c.out[j] + v);
@@ -97,7 +120,7 @@ static inline uint32_t run_grain(Granulator& g, Grain& gr, uint32_t P, const Vec
 // A wide kernel's body: samples j .. j+len-1 of a run, W at a time through
 // `add_block(pos, q, j)` where all W positions lie in the valid range, one by
 // one elsewhere. Returns the position after them.
-template <int W, class AddBlock>
+template <int W, int S, class AddBlock>
 static inline uint64_t run_blocks(const VectorContext& c, uint64_t pos, uint64_t step, uint32_t q, int32_t j,
                                   int32_t len, AddBlock&& add_block) {
     const uint32_t incr = static_cast<uint32_t>(c.incr);
@@ -111,10 +134,10 @@ static inline uint64_t run_blocks(const VectorContext& c, uint64_t pos, uint64_t
             if (first_in & last_in)
                 add_block(pos, q, j);
             else
-                for (int k = 0; k < W; ++k) add_sample(c, pos + k * step, q + k * incr, j + k);
+                for (int k = 0; k < W; ++k) add_sample<S>(c, pos + k * step, q + k * incr, j + k);
         }
     }
-    for (; j < end; ++j, q += incr, pos += step) add_sample(c, pos, q, j);
+    for (; j < end; ++j, q += incr, pos += step) add_sample<S>(c, pos, q, j);
     return pos;
 }
 

@@ -9,12 +9,17 @@
 
 namespace vorn {
 
-// The engine's view of a sample buffer: one float per frame, contiguous.
-// The host refreshes it before each vector; the loop reads it once per vector.
+// The engine's view of a sample buffer: one channel, frame k at
+// samples[k * stride]. A stride of 1 is a contiguous mono buffer; 2 a Pd
+// array (a float and its padding per slot on 64-bit Pd) or the first channel
+// of an interleaved stereo buffer; N the first of N interleaved channels. A
+// stride below 1 reads as 1. The host refreshes it before each vector; the
+// loop reads it once per vector.
 struct SampleSource {
     int32_t valid;          // 0: not to be read
-    const float* samples;   // frame k is samples[k]
+    const float* samples;   // frame k is samples[k * stride]
     int32_t frames;         // signed frame count
+    int32_t stride = 1;     // floats from one frame to the next
 };
 
 // One grain voice. Read position and increment are signed 32.32 fixed point.

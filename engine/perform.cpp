@@ -6,7 +6,10 @@ namespace vorn {
 
 namespace detail {
 
-uint32_t run_grain_plain(Granulator& g, Grain& gr, uint32_t P, const VectorContext& c) {
+namespace {
+
+template <int S>
+uint32_t plain_loop(Granulator& g, Grain& gr, uint32_t P, const VectorContext& c) {
     uint64_t pos = fixed64(gr.index, gr.frac);
     uint64_t step = fixed64(gr.step, gr.step_frac);
     uint32_t p = P - gr.offset;
@@ -17,13 +20,19 @@ uint32_t run_grain_plain(Granulator& g, Grain& gr, uint32_t P, const VectorConte
             pos = fixed64(gr.index, gr.frac);
             step = fixed64(gr.step, gr.step_frac);
         }
-        add_sample(c, pos, p, j);
+        add_sample<S>(c, pos, p, j);
         pos += step;
         p += static_cast<uint32_t>(c.incr);
     }
     gr.index = whole_of(pos);
     gr.frac = static_cast<uint32_t>(pos);
     return p;
+}
+
+}  // namespace
+
+uint32_t run_grain_plain(Granulator& g, Grain& gr, uint32_t P, const VectorContext& c) {
+    return by_stride(c, [&](auto form) { return plain_loop<decltype(form)::value>(g, gr, P, c); });
 }
 
 // The widest kernel this processor runs, chosen once.
@@ -48,7 +57,8 @@ void perform_with(Granulator& g, const float* in, float* out, int32_t n, GrainKe
 
     // Everything but `overlap` is read once for the whole vector.
     const int64_t frames = src->frames;
-    const VectorContext c{in, out, n, src->samples, frames > 3 ? static_cast<uint32_t>(frames - 3) : 0u,
+    const int32_t stride = src->stride > 1 ? src->stride : 1;
+    const VectorContext c{in, out, n, src->samples, stride, frames > 3 ? static_cast<uint32_t>(frames - 3) : 0u,
                           window_table, static_cast<double>(g.gain), g.phase_incr};
     const uint32_t P = g.phase;
     Grain* grains = g.grains;

@@ -5,6 +5,7 @@
 #include <immintrin.h>
 
 #include "grain_run.h"
+#include "taps_x86.h"
 
 namespace vorn::detail {
 
@@ -13,6 +14,7 @@ namespace {
 // What the four-sample body reads, in locals so that they stay in registers.
 struct Block {
     const float* samples;
+    size_t stride;
     const float* window;
     float* out;
     __m256d gain;
@@ -21,17 +23,19 @@ struct Block {
 };
 
 // One sample's four tap products: taps at -1, 0, +1, +2 times weights c0..c3.
-inline __m256d products(const float* samples, uint64_t pos) {
-    const __m256d taps = _mm256_cvtps_pd(_mm_loadu_ps(taps_at(samples, pos)));
+template <int S>
+inline __m256d products(const Block& b, uint64_t pos) {
+    const __m256d taps = _mm256_cvtps_pd(load_taps<S>(b.samples, b.stride, pos));
     return _mm256_mul_pd(taps, _mm256_load_pd(row_at(pos)));
 }
 
 // Adds samples j .. j+3 at positions pos, pos + step, ...; all lie in the
 // valid range. q is the first sample's grain phase.
+template <int S>
 inline void add_four(const Block& b, uint64_t pos, uint64_t step, uint32_t q, uint32_t incr, int32_t j) {
     const uint64_t pos2 = pos + 2 * step;
-    const __m256d p0 = products(b.samples, pos), p1 = products(b.samples, pos + step);
-    const __m256d p2 = products(b.samples, pos2), p3 = products(b.samples, pos2 + step);
+    const __m256d p0 = products<S>(b, pos), p1 = products<S>(b, pos + step);
+    const __m256d p2 = products<S>(b, pos2), p3 = products<S>(b, pos2 + step);
     // Transpose: x_k holds product k of the four samples.
     const __m256d u0 = _mm256_unpacklo_pd(p0, p1), u1 = _mm256_unpackhi_pd(p0, p1);
     const __m256d u2 = _mm256_unpacklo_pd(p2, p3), u3 = _mm256_unpackhi_pd(p2, p3);
@@ -62,12 +66,16 @@ inline void add_four(const Block& b, uint64_t pos, uint64_t step, uint32_t q, ui
 
 uint32_t run_grain_avx2(Granulator& g, Grain& gr, uint32_t P, const VectorContext& c) {
     const uint32_t incr = static_cast<uint32_t>(c.incr);
-    const Block b{c.samples, c.window, c.out, _mm256_set1_pd(c.gain),
+    const Block b{c.samples, static_cast<size_t>(c.stride), c.window, c.out, _mm256_set1_pd(c.gain),
                   _mm_mullo_epi32(_mm_setr_epi32(0, 1, 2, 3), _mm_set1_epi32(static_cast<int32_t>(incr))),
                   3 * uint64_t{incr} < uint64_t{7} << 19};
-    return run_grain(g, gr, P, c, [&](uint64_t pos, uint64_t step, uint32_t q, int32_t j, int32_t len) {
-        return run_blocks<4>(c, pos, step, q, j, len,
-                             [&](uint64_t at, uint32_t phase, int32_t k) { add_four(b, at, step, phase, incr, k); });
+    return by_stride(c, [&](auto form) {
+        constexpr int S = decltype(form)::value;
+        return run_grain(g, gr, P, c, [&](uint64_t pos, uint64_t step, uint32_t q, int32_t j, int32_t len) {
+            return run_blocks<4, S>(c, pos, step, q, j, len, [&](uint64_t at, uint32_t phase, int32_t k) {
+                add_four<S>(b, at, step, phase, incr, k);
+            });
+        });
     });
 }
 

@@ -17,6 +17,7 @@
 #endif
 
 #include "grain_run.h"
+#include "taps_x86.h"
 
 namespace vorn::detail {
 
@@ -25,6 +26,7 @@ namespace {
 // What the eight-sample body reads, in locals so that they stay in registers.
 struct Block {
     const float* samples;
+    size_t stride;
     const float* window;
     float* out;
     __m512d gain;
@@ -34,9 +36,10 @@ struct Block {
 
 // The tap products of two samples, a in the low half and b in the high
 // half: taps at -1, 0, +1, +2 times weights c0..c3.
-inline __m512d products(const float* samples, uint64_t a, uint64_t b) {
-    const __m256 taps = _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_loadu_ps(taps_at(samples, a))),
-                                             _mm_loadu_ps(taps_at(samples, b)), 1);
+template <int S>
+inline __m512d products(const Block& blk, uint64_t a, uint64_t b) {
+    const __m256 taps = _mm256_insertf128_ps(_mm256_castps128_ps256(load_taps<S>(blk.samples, blk.stride, a)),
+                                             load_taps<S>(blk.samples, blk.stride, b), 1);
     const __m512d weights =
         _mm512_insertf64x4(_mm512_castpd256_pd512(_mm256_load_pd(row_at(a))),
                            _mm256_load_pd(row_at(b)), 1);
@@ -45,12 +48,13 @@ inline __m512d products(const float* samples, uint64_t a, uint64_t b) {
 
 // Adds samples j .. j+7 at positions pos, pos + step, ...; all lie in the
 // valid range. q is the first sample's grain phase.
+template <int S>
 inline void add_eight(const Block& b, uint64_t pos, uint64_t step, uint32_t q, int32_t j) {
     const uint64_t pos2 = pos + 2 * step, pos4 = pos + 4 * step, pos6 = pos2 + 4 * step;
     // Pairs (0, 2), (1, 3), (4, 6), (5, 7), so that the transpose below
     // leaves the samples in order.
-    const __m512d p0 = products(b.samples, pos, pos2), p1 = products(b.samples, pos + step, pos2 + step);
-    const __m512d p2 = products(b.samples, pos4, pos6), p3 = products(b.samples, pos4 + step, pos6 + step);
+    const __m512d p0 = products<S>(b, pos, pos2), p1 = products<S>(b, pos + step, pos2 + step);
+    const __m512d p2 = products<S>(b, pos4, pos6), p3 = products<S>(b, pos4 + step, pos6 + step);
     const __m512d u0 = _mm512_unpacklo_pd(p0, p1), u1 = _mm512_unpackhi_pd(p0, p1);
     const __m512d u2 = _mm512_unpacklo_pd(p2, p3), u3 = _mm512_unpackhi_pd(p2, p3);
     // x_k holds product k of the eight samples.
@@ -81,13 +85,16 @@ inline void add_eight(const Block& b, uint64_t pos, uint64_t step, uint32_t q, i
 
 uint32_t run_grain_avx512(Granulator& g, Grain& gr, uint32_t P, const VectorContext& c) {
     const uint32_t incr = static_cast<uint32_t>(c.incr);
-    const Block b{c.samples, c.window, c.out, _mm512_set1_pd(c.gain),
+    const Block b{c.samples, static_cast<size_t>(c.stride), c.window, c.out, _mm512_set1_pd(c.gain),
                   _mm256_mullo_epi32(_mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7),
                                      _mm256_set1_epi32(static_cast<int32_t>(incr))),
                   7 * uint64_t{incr} < uint64_t{15} << 19};
-    return run_grain(g, gr, P, c, [&](uint64_t pos, uint64_t step, uint32_t q, int32_t j, int32_t len) {
-        return run_blocks<8>(c, pos, step, q, j, len,
-                             [&](uint64_t at, uint32_t phase, int32_t k) { add_eight(b, at, step, phase, k); });
+    return by_stride(c, [&](auto form) {
+        constexpr int S = decltype(form)::value;
+        return run_grain(g, gr, P, c, [&](uint64_t pos, uint64_t step, uint32_t q, int32_t j, int32_t len) {
+            return run_blocks<8, S>(c, pos, step, q, j, len,
+                                    [&](uint64_t at, uint32_t phase, int32_t k) { add_eight<S>(b, at, step, phase, k); });
+        });
     });
 }
 

@@ -7,6 +7,8 @@
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+
+#include "taps_x86.h"
 #endif
 
 namespace vorn::detail {
@@ -18,6 +20,7 @@ namespace {
 // What the two-sample body reads, in locals so that they stay in registers.
 struct Pair {
     const float* samples;
+    size_t stride;
     const float* window;
     float* out;
     __m128d gain;
@@ -29,8 +32,9 @@ struct Products {
     __m128d lo, hi;
 };
 
-inline Products products(const float* samples, uint64_t pos) {
-    const __m128 taps = _mm_loadu_ps(taps_at(samples, pos));
+template <int S>
+inline Products products(const Pair& b, uint64_t pos) {
+    const __m128 taps = load_taps<S>(b.samples, b.stride, pos);
     const double* w = row_at(pos);
     return {_mm_mul_pd(_mm_cvtps_pd(taps), _mm_load_pd(w)),
             _mm_mul_pd(_mm_cvtps_pd(_mm_movehl_ps(taps, taps)), _mm_load_pd(w + 2))};
@@ -38,8 +42,9 @@ inline Products products(const float* samples, uint64_t pos) {
 
 // Adds samples j and j+1 at positions pos and pos + step; both lie in the
 // valid range. q is the first sample's grain phase.
+template <int S>
 inline void add_two(const Pair& b, uint64_t pos, uint64_t step, uint32_t q, uint32_t incr, int32_t j) {
-    const Products a = products(b.samples, pos), c = products(b.samples, pos + step);
+    const Products a = products<S>(b, pos), c = products<S>(b, pos + step);
     // x_k holds product k of the two samples.
     const __m128d x0 = _mm_unpacklo_pd(a.lo, c.lo), x1 = _mm_unpackhi_pd(a.lo, c.lo);
     const __m128d x2 = _mm_unpacklo_pd(a.hi, c.hi), x3 = _mm_unpackhi_pd(a.hi, c.hi);
@@ -57,10 +62,14 @@ inline void add_two(const Pair& b, uint64_t pos, uint64_t step, uint32_t q, uint
 
 uint32_t run_grain_portable(Granulator& g, Grain& gr, uint32_t P, const VectorContext& c) {
     const uint32_t incr = static_cast<uint32_t>(c.incr);
-    const Pair b{c.samples, c.window, c.out, _mm_set1_pd(c.gain)};
-    return run_grain(g, gr, P, c, [&](uint64_t pos, uint64_t step, uint32_t q, int32_t j, int32_t len) {
-        return run_blocks<2>(c, pos, step, q, j, len,
-                             [&](uint64_t at, uint32_t phase, int32_t k) { add_two(b, at, step, phase, incr, k); });
+    const Pair b{c.samples, static_cast<size_t>(c.stride), c.window, c.out, _mm_set1_pd(c.gain)};
+    return by_stride(c, [&](auto form) {
+        constexpr int S = decltype(form)::value;
+        return run_grain(g, gr, P, c, [&](uint64_t pos, uint64_t step, uint32_t q, int32_t j, int32_t len) {
+            return run_blocks<2, S>(c, pos, step, q, j, len, [&](uint64_t at, uint32_t phase, int32_t k) {
+                add_two<S>(b, at, step, phase, incr, k);
+            });
+        });
     });
 }
 
@@ -68,9 +77,12 @@ uint32_t run_grain_portable(Granulator& g, Grain& gr, uint32_t P, const VectorCo
 
 uint32_t run_grain_portable(Granulator& g, Grain& gr, uint32_t P, const VectorContext& c) {
     const uint32_t incr = static_cast<uint32_t>(c.incr);
-    return run_grain(g, gr, P, c, [&](uint64_t pos, uint64_t step, uint32_t q, int32_t j, int32_t len) {
-        for (const int32_t end = j + len; j < end; ++j, q += incr, pos += step) add_sample(c, pos, q, j);
-        return pos;
+    return by_stride(c, [&](auto form) {
+        constexpr int S = decltype(form)::value;
+        return run_grain(g, gr, P, c, [&](uint64_t pos, uint64_t step, uint32_t q, int32_t j, int32_t len) {
+            for (const int32_t end = j + len; j < end; ++j, q += incr, pos += step) add_sample<S>(c, pos, q, j);
+            return pos;
+        });
     });
 }
 

@@ -195,10 +195,13 @@ void make_buffer(World& w, Bytes& in) {
     const std::string name = in.pick(kBufferNames);
     size_t frames = in.u16();
     frames = frames < 0xf000 ? frames % 600 : frames % (kMaxFrames + 1);
-    std::vector<float> samples(frames);
-    const int kind = in.u8() % 4;
+    // The kind's top two bits: 1 to 4 interleaved channels.
+    const uint8_t kind_byte = in.u8();
+    const int kind = kind_byte % 4;
+    const int channels = 1 + (kind_byte >> 6);
+    std::vector<float> samples(frames * static_cast<size_t>(channels));
     const float scale = static_cast<float>(in.u8()) / 128.0f;
-    for (size_t k = 0; k < frames; ++k) {
+    for (size_t k = 0; k < samples.size(); ++k) {
         switch (kind) {
         case 0: samples[k] = std::sin(static_cast<float>(k) * 0.05f) * scale; break;
         case 1: samples[k] = static_cast<float>(static_cast<int8_t>(in.u8())) * scale; break;
@@ -208,7 +211,7 @@ void make_buffer(World& w, Bytes& in) {
     }
     for (float s : samples)
         if (!(std::fabs(s) <= 1e6f)) w.wild_samples = true;
-    standin::buffer_set(name, samples, any_double(in));
+    standin::buffer_set(name, samples, any_double(in), channels);
 }
 
 void compile(World& w, Bytes& in) {

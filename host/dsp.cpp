@@ -15,9 +15,10 @@ intptr_t* MAX_API_CALL granulator_perform(intptr_t* words) {
     const float* in = reinterpret_cast<const float*>(words[2]);
     float* out = reinterpret_cast<float*>(words[3]);
     const int32_t n = static_cast<int32_t>(words[4]);
-    // The buffer~ may have changed since the last vector: read its fields afresh.
+    // The buffer~ may have changed since the last vector: read its fields
+    // afresh. Of several interleaved channels, vorn~ reads the first.
     if (const MaxBuffer* b = x->buffer) {
-        x->source = vorn::SampleSource{b->valid, b->samples, b->frames};
+        x->source = vorn::SampleSource{b->valid, b->samples, b->frames, b->channels > 1 ? b->channels : 1};
         x->engine.source = &x->source;
     } else {
         x->engine.source = nullptr;

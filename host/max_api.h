@@ -93,9 +93,10 @@ inline MaxSymbol* max_class_name(const MaxObject* ob) {
 struct MaxBuffer {
     MaxObject header;
     int32_t valid;     // 0: not usable
-    float* samples;    // read as one channel
+    float* samples;    // frames of `channels` interleaved samples
     int32_t frames;
-    intptr_t unused[4];
+    int32_t channels;  // samples per frame
+    intptr_t unused[3];
     float sr_khz;      // sample rate in kHz (samples per millisecond)
 };
 
@@ -156,8 +157,8 @@ static_assert(sizeof(MaxAtom) == 6, "atoms lie 6 bytes apart");
 static_assert(offsetof(MaxAtom, value) == 2, "an atom's value follows its 16-bit tag");
 static_assert(sizeof(MaxObject) == 16, "the object header is four words");
 static_assert(offsetof(MaxBuffer, valid) == 16 && offsetof(MaxBuffer, samples) == 20 &&
-                  offsetof(MaxBuffer, frames) == 24 && offsetof(MaxBuffer, unused) == 28 &&
-                  offsetof(MaxBuffer, sr_khz) == 44,
+                  offsetof(MaxBuffer, frames) == 24 && offsetof(MaxBuffer, channels) == 28 &&
+                  offsetof(MaxBuffer, unused) == 32 && offsetof(MaxBuffer, sr_khz) == 44,
               "buffer fields follow the four-word header");
 static_assert(offsetof(MaxSignal, vec) == 4 && offsetof(MaxSignal, sr) == 8, "signal record layout");
 static_assert(offsetof(MaxSymbol, thing) == 4, "symbol: name, then bound object");

@@ -30,8 +30,13 @@ void empty_buffer(MaxBuffer* b) {
 
 }  // namespace
 
-MaxBuffer* buffer_set(const std::string& name, const std::vector<float>& samples, double rate_hz) {
-    if (samples.size() > static_cast<size_t>(std::numeric_limits<int32_t>::max())) {
+MaxBuffer* buffer_set(const std::string& name, const std::vector<float>& samples, double rate_hz, int channels) {
+    if (channels < 1 || samples.size() % static_cast<size_t>(channels) != 0) {
+        host_error("buffer~ %s: %zu samples are not whole frames of %d channels", name.c_str(), samples.size(),
+                   channels);
+        return nullptr;
+    }
+    if (samples.size() / static_cast<size_t>(channels) > static_cast<size_t>(std::numeric_limits<int32_t>::max())) {
         host_error("buffer~ %s: %zu samples are too many", name.c_str(), samples.size());
         return nullptr;
     }
@@ -58,7 +63,8 @@ MaxBuffer* buffer_set(const std::string& name, const std::vector<float>& samples
         }
         std::free(b->samples);
         b->samples = data;
-        b->frames = static_cast<int32_t>(samples.size());
+        b->frames = static_cast<int32_t>(samples.size() / static_cast<size_t>(channels));
+        b->channels = channels;
         b->sr_khz = static_cast<float>(rate_hz / 1000);
         b->valid = 1;
         return b;

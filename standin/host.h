@@ -65,9 +65,11 @@ STANDIN_API void add_search_path(const std::string& dir);
 
 // --- Buffers and other named objects ----------------------------------------
 // Creates the buffer~ NAME, or replaces the contents of the existing one (the
-// object stays the same). The object's samples are allocated to exactly
-// their count. The buffer is valid after this call.
-STANDIN_API MaxBuffer* buffer_set(const std::string& name, const std::vector<float>& samples, double rate_hz);
+// object stays the same): `samples` holds frames of `channels` interleaved
+// samples. The object's samples are allocated to exactly their count. The
+// buffer is valid after this call.
+STANDIN_API MaxBuffer* buffer_set(const std::string& name, const std::vector<float>& samples, double rate_hz,
+                                  int channels = 1);
 // Deletes the buffer~ NAME: the name is unbound and the samples are freed.
 // The object's record is kept, invalid and empty, until shutdown, so that an
 // external still holding it reads nothing. False if there is no such buffer.

@@ -229,7 +229,19 @@ struct Case : Config {
     Sound sound = Sound::Some;
     bool twice = false;  // run again and demand identical bits
     bool spiky = false;  // source with cancelling +-1e30 samples
+    int32_t stride = 1;  // the engine reads frame k at k * stride, the reference a plain copy
 };
+
+// The source as a host with interleaved channels (or Pd's padded slots)
+// holds it: frame k at k * stride, the floats between them hostile, so that
+// reading one of them shows in the output. Exactly frames * stride floats.
+std::vector<float> strided_copy(const std::vector<float>& frames, int32_t stride) {
+    const float junk[] = {std::numeric_limits<float>::quiet_NaN(), 1e30f, -std::numeric_limits<float>::infinity()};
+    std::vector<float> v(frames.size() * static_cast<size_t>(stride));
+    for (size_t k = 0; k < v.size(); ++k) v[k] = junk[k % 3];
+    for (size_t k = 0; k < frames.size(); ++k) v[k * static_cast<size_t>(stride)] = frames[k];
+    return v;
+}
 
 // Names the case in test listings instead of dumping its bytes.
 void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
@@ -263,7 +275,10 @@ float input_at(const Case& c, int64_t t, int64_t total) {
 // Runs a case on engine and reference; returns the engine's output.
 std::vector<float> run_case(const Case& c) {
     Source s(c.frames, false, 0.0f, c.spiky);
-    Twin t(c, &s.src);
+    const std::vector<float> interleaved = c.stride > 1 ? strided_copy(s.data, c.stride) : std::vector<float>{};
+    const SampleSource strided{1, interleaved.data(), c.frames, c.stride};
+    Twin t(c, c.stride > 1 ? &strided : &s.src);
+    t.ref.source = &s.src;
     std::vector<float> all;
     if (!vorn::usable(t.eng)) {
         ADD_FAILURE() << c.name << ": grain array not allocated";
@@ -582,6 +597,25 @@ std::vector<Case> perform_cases() {
             c.transp = x.transp;
             v.push_back(c);
         }
+    }
+    for (int32_t stride : {2, 3, 7}) {  // Strided sources, grains over both ends.
+        Case c;
+        c.name = "Stride" + std::to_string(stride);
+        c.stride = stride;
+        c.has_log2 = true;
+        c.log2 = 6;
+        c.rate = 1000.0;
+        c.period = 40.0;
+        c.pos_jitter = 5.0;
+        c.transp = {-1200.0, 0.0, 700.0, 1900.0, 4000.0};
+        c.frames = 3000;
+        c.spiky = true;
+        c.input = Input::Ramp;
+        c.in_a = -100.0;
+        c.in_b = 3100.0;
+        c.sizes = mixed;
+        c.rounds = 2;
+        v.push_back(c);
     }
     return v;
 }

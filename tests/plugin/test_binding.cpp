@@ -1,3 +1,6 @@
+#include <cmath>
+#include <cstring>
+
 #include "plugin_fixture.h"
 
 using namespace vorn::test;
@@ -64,4 +67,41 @@ TEST_F(Binding, LoadbangWithoutANameDoesNothing) {
     send(box, 0, "set 3");  // a number where the name goes: no name, no lookup
     EXPECT_TRUE(console().empty());
     EXPECT_EQ(object(box)->buffer, nullptr);
+}
+
+// A buffer~ of several interleaved channels: vorn~ reads its first channel.
+// With no jitter and one transposition the random draws change nothing, so
+// a box on the mono buffer~ and a box on the interleaved one sound the same,
+// bit for bit, though the other channels hold NaN and huge values.
+TEST_F(Binding, ReadsTheFirstChannelOfAMultichannelBuffer) {
+    const int frames = 20000;
+    std::vector<float> mono(frames);
+    for (int k = 0; k < frames; ++k) mono[static_cast<size_t>(k)] = std::sin(static_cast<float>(k) * 0.02f);
+    standin::buffer_set("mono", mono, 44100.0);
+    for (int channels : {2, 3, 8}) {
+        std::vector<float> interleaved(mono.size() * static_cast<size_t>(channels), std::nanf(""));
+        for (size_t k = 0; k < mono.size(); ++k) {
+            interleaved[k * static_cast<size_t>(channels)] = mono[k];
+            interleaved[k * static_cast<size_t>(channels) + 1] = 1e30f;
+        }
+        ASSERT_NE(standin::buffer_set("many", interleaved, 44100.0, channels), nullptr);
+        standin::Box* a = make("vorn~ 3 mono 0 700 0 30");
+        standin::Box* b = make("vorn~ 3 many 0 700 0 30");
+        send(b, 0, "print");
+        EXPECT_EQ(console(), (std::vector<std::string>{"vorn~", "  buffer~ \"many\": 20000 samples @ 44.099998kHz,"}));
+        standin::dsp_compile(44100.0, 64);
+        bool sounds = false;
+        for (int v = 0; v < 100; ++v) {
+            std::fill_n(standin::signal_input(a), 64, 100.0f + v);
+            std::fill_n(standin::signal_input(b), 64, 100.0f + v);
+            std::string error;
+            ASSERT_TRUE(standin::run_vector(&error)) << error;
+            ASSERT_EQ(std::memcmp(standin::signal_output(a), standin::signal_output(b), 64 * sizeof(float)), 0)
+                << channels << " channels, vector " << v;
+            sounds = sounds || standin::signal_output(a)[0] != 0.0f;
+        }
+        EXPECT_TRUE(sounds);
+        standin::box_delete(a);
+        standin::box_delete(b);
+    }
 }
