@@ -5,7 +5,7 @@ TSAN_BUILD ?= build-tsan
 GENERATOR := -G Ninja
 JOBS      ?= $(shell nproc)
 
-.PHONY: all deps build test test-unit test-sanitize test-tsan bench bench-peers demo install clean windows test-windows \
+.PHONY: all deps build pd test test-unit test-sanitize test-tsan bench bench-peers demo install clean windows test-windows \
         fuzz fuzz-build soak
 
 all: build
@@ -18,6 +18,11 @@ $(BUILD)/build.ninja: | deps
 
 build: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
+
+# vorn~ for Pure Data: build/pd/vorn~/ (vorn~.pd_linux and its help patch);
+# make build builds it too.
+pd: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS) --target vorn_pd
 
 # The whole suite: a release build, then the same tests under ASan and UBSan,
 # then the tests whose host runs the chain on an audio thread under TSan.

@@ -1,0 +1,275 @@
+// vorn~ for Pure Data: the same object as in Max, in Pd's records. Pd's
+// arrays stand in for buffer~ objects; the engine reads an array's slots in
+// place. What vorn~ does with its numbers, lists and messages is the
+// engine's (control.h); this file only translates Pd's atoms and arrays.
+#include <m_pd.h>
+
+#include <cstring>
+#include <new>
+
+#include "control.h"
+#include "granulator.h"
+#include "random.h"
+#include "tables.h"
+
+namespace {
+
+t_class* vorn_class = nullptr;
+t_class* proxy_class = nullptr;
+
+struct Vorn;
+
+// Inlets 1 to 4: each tells its owner through which inlet a message came,
+// as Max's proxies do, so that every inlet takes numbers, lists and
+// messages alike.
+struct Proxy {
+    t_pd pd;
+    Vorn* owner;
+    int32_t inlet;
+};
+
+struct Vorn {
+    t_object obj;
+    t_float scalar;          // the left inlet's value while no signal is connected
+    Proxy proxy[4];          // proxy k serves inlet k + 1
+    int32_t inlet;           // inlet of the message being handled
+    vorn::Granulator engine;
+    t_symbol* array_name;    // &s_ while no name is set
+    t_garray* array;         // the bound array, or null
+    vorn::SampleSource source;
+    t_sample* scratch;       // a copy of the input when Pd hands one vector for both
+    int scratch_size;
+};
+
+static_assert(sizeof(t_sample) == sizeof(float) && sizeof(t_float) == sizeof(float),
+              "vorn~ is built for Pd's single-precision build");
+
+// A Pd atom as the engine's message handling takes it.
+vorn::Arg arg_of(const t_atom& a) {
+    if (a.a_type == A_FLOAT) return vorn::Arg::of_number(a.a_w.w_float);
+    if (a.a_type == A_SYMBOL) return vorn::Arg::of_symbol(a.a_w.w_symbol);
+    return vorn::Arg::other();
+}
+
+int32_t args_of(int argc, const t_atom* argv, vorn::Arg* args, int32_t room) {
+    const int32_t n = argc < room ? argc : room;
+    for (int32_t i = 0; i < n; ++i) args[i] = arg_of(argv[i]);
+    return n < 0 ? 0 : n;
+}
+
+// --- Arrays ----------------------------------------------------------------
+
+// The array named `name`, its slots and their count; null, quietly, if
+// there is none.
+t_garray* find_array(t_symbol* name, int* size, t_word** words) {
+    auto* a = reinterpret_cast<t_garray*>(pd_findbyclass(name, garray_class));
+    if (!a || !garray_getfloatwords(a, size, words)) return nullptr;
+    return a;
+}
+
+// Points the engine at the array's slots, or at nothing. A slot holds a
+// float and, on 64-bit Pd, padding: the stride is the slot in floats.
+void bind(Vorn* x, t_garray* a, int size, t_word* words) {
+    x->array = a;
+    if (a) {
+        x->source = vorn::SampleSource{1, reinterpret_cast<const float*>(words), size,
+                                       static_cast<int32_t>(sizeof(t_word) / sizeof(t_float))};
+        x->engine.source = &x->source;
+        // Pd rebuilds the signal chain when this array is resized or
+        // deleted, and the "dsp" method then binds afresh.
+        garray_usedindsp(a);
+    } else {
+        x->engine.source = nullptr;
+    }
+}
+
+// The "loadbang" rule: a failed lookup reports and keeps what is bound.
+void lookup(Vorn* x) {
+    if (x->array_name == &s_) return;
+    int size = 0;
+    t_word* words = nullptr;
+    if (t_garray* a = find_array(x->array_name, &size, &words))
+        bind(x, a, size, words);
+    else
+        pd_error(x, "vorn~: cannot get array \"%s\"", x->array_name->s_name);
+}
+
+// --- Messages --------------------------------------------------------------
+
+void vorn_number(Vorn* x, t_floatarg f) { vorn::number_at_inlet(x->engine, x->inlet, f); }
+
+void vorn_list(Vorn* x, t_symbol*, int argc, t_atom* argv) {
+    vorn::Arg args[vorn::kMaxTransp];
+    vorn::list_at_inlet(x->engine, x->inlet, args, args_of(argc, argv, args, vorn::kMaxTransp));
+}
+
+void vorn_set(Vorn* x, t_symbol*, int argc, t_atom* argv) {
+    vorn::Arg args[5];
+    if (!vorn::set_settings(x->engine, args, args_of(argc, argv, args, 5))) return;
+    // The binding is dropped first; a name binds again, a failure leaves none.
+    bind(x, nullptr, 0, nullptr);
+    if (argv[0].a_type == A_SYMBOL) x->array_name = argv[0].a_w.w_symbol;
+    lookup(x);
+}
+
+void vorn_overlap(Vorn* x, t_symbol*, int argc, t_atom* argv) {
+    vorn::Arg args[1];
+    vorn::overlap_message(x->engine, args, args_of(argc, argv, args, 1));
+}
+
+// Pd sends "loadbang" with a stage; vorn~ binds at the load stage (0), as a
+// "loadbang" typed into a message box asks too.
+void vorn_loadbang(Vorn* x, t_floatarg stage) {
+    if (static_cast<int>(stage) == 0) lookup(x);
+}
+
+void vorn_print(Vorn* x) {
+    if (!x->array) {
+        post("vorn~: no arrays");
+        return;
+    }
+    post("vorn~");
+    post("  array \"%s\": %d samples", x->array_name->s_name, static_cast<int>(x->source.frames));
+}
+
+void vorn_version(Vorn*) {
+    post("vorn~ 1.0.0: granular synthesis of a buffer~");
+    post("  grains: up to 1024, Hann window, 4-point cubic interpolation");
+    post("  the vorn~ authors, MIT licence");
+}
+
+// Messages at inlets 1 to 4 reach the owner with their inlet number.
+void proxy_float(Proxy* p, t_floatarg f) {
+    p->owner->inlet = p->inlet;
+    vorn_number(p->owner, f);
+    p->owner->inlet = 0;
+}
+
+void proxy_list(Proxy* p, t_symbol* s, int argc, t_atom* argv) {
+    p->owner->inlet = p->inlet;
+    vorn_list(p->owner, s, argc, argv);
+    p->owner->inlet = 0;
+}
+
+void proxy_anything(Proxy* p, t_symbol* s, int argc, t_atom* argv) {
+    p->owner->inlet = p->inlet;
+    pd_typedmess(&p->owner->obj.ob_pd, s, argc, argv);
+    p->owner->inlet = 0;
+}
+
+// --- Signal ----------------------------------------------------------------
+
+t_int* vorn_perform(t_int* w) {
+    auto* x = reinterpret_cast<Vorn*>(w[1]);
+    const t_sample* in = reinterpret_cast<const t_sample*>(w[2]);
+    t_sample* out = reinterpret_cast<t_sample*>(w[3]);
+    const int n = static_cast<int>(w[4]);
+    // The loop clears its output before it reads its input.
+    if (in == out) {
+        std::memcpy(x->scratch, in, sizeof(t_sample) * static_cast<size_t>(n));
+        in = x->scratch;
+    }
+    vorn::perform(x->engine, in, out, n);
+    return w + 5;
+}
+
+void vorn_dsp(Vorn* x, t_signal** sp) {
+    const int n = sp[0]->s_n;
+    // Room for a copy of the input, should Pd give one vector for both.
+    if (sp[0]->s_vec == sp[1]->s_vec && n > x->scratch_size) {
+        auto* bigger = new (std::nothrow) t_sample[static_cast<size_t>(n)];
+        if (!bigger) {
+            pd_error(x, "vorn~: out of memory for the signal vector: this vorn~ stays silent");
+            dsp_add_zero(sp[1]->s_vec, n);
+            return;
+        }
+        delete[] x->scratch;
+        x->scratch = bigger;
+        x->scratch_size = n;
+    }
+    // The array may have been resized or deleted: bind afresh, quietly; a
+    // name that no longer finds an array leaves the object unbound.
+    if (x->array_name != &s_) {
+        int size = 0;
+        t_word* words = nullptr;
+        t_garray* a = find_array(x->array_name, &size, &words);
+        bind(x, a, size, words);
+    }
+    vorn::compile(x->engine, static_cast<double>(sp[0]->s_sr));
+    if (vorn::usable(x->engine))
+        for (int32_t i = 0; i < x->engine.max_overlap; ++i) vorn::start_grain(x->engine, 0.0, x->engine.grains[i]);
+    dsp_add(vorn_perform, 4, x, sp[0]->s_vec, sp[1]->s_vec, static_cast<t_int>(n));
+}
+
+// --- Life --------------------------------------------------------------------
+
+void* vorn_new(t_symbol*, int argc, t_atom* argv) {
+    auto* x = reinterpret_cast<Vorn*>(pd_new(vorn_class));
+    x->scalar = 0;
+    for (int32_t k = 0; k < 4; ++k) {
+        x->proxy[k].pd = proxy_class;
+        x->proxy[k].owner = x;
+        x->proxy[k].inlet = k + 1;
+        inlet_new(&x->obj, &x->proxy[k].pd, nullptr, nullptr);
+    }
+    outlet_new(&x->obj, &s_signal);
+    x->inlet = 0;
+    x->array_name = &s_;
+    x->array = nullptr;
+    x->source = vorn::SampleSource{};
+    x->scratch = nullptr;
+    x->scratch_size = 0;
+
+    const vorn::Arg first[1] = {argc > 0 ? arg_of(argv[0]) : vorn::Arg::other()};
+    vorn::init_from_args(x->engine, first, argc > 0 ? 1 : 0);
+    x->engine.source = nullptr;
+    if (!vorn::usable(x->engine))
+        pd_error(x, "vorn~: out of memory for %d grains: this vorn~ stays silent", x->engine.max_overlap);
+    if (argc > 1) vorn_set(x, &s_, argc - 1, argv + 1);
+    return x;
+}
+
+void vorn_free(Vorn* x) {
+    if (x->engine.grains) vorn::release(x->engine);
+    delete[] x->scratch;
+}
+
+// Handlers go to Pd as its generic method pointer (a cast through it is
+// the one that C++ compilers accept without a word).
+template <class F>
+t_method method(F f) {
+    return reinterpret_cast<t_method>(f);
+}
+
+}  // namespace
+
+extern "C" {
+
+// Pd calls this once when it loads the library for "vorn~".
+__attribute__((visibility("default"))) void vorn_tilde_setup(void) {
+    vorn_class = class_new(gensym("vorn~"), reinterpret_cast<t_newmethod>(method(vorn_new)), method(vorn_free),
+                           sizeof(Vorn), CLASS_DEFAULT, A_GIMME, A_NULL);
+    CLASS_MAINSIGNALIN(vorn_class, Vorn, scalar);
+    class_addmethod(vorn_class, method(vorn_dsp), gensym("dsp"), A_CANT, A_NULL);
+    class_addmethod(vorn_class, method(vorn_version), gensym("version"), A_GIMME, A_NULL);
+    class_addmethod(vorn_class, method(vorn_print), gensym("print"), A_GIMME, A_NULL);
+    class_addmethod(vorn_class, method(vorn_loadbang), gensym("loadbang"), A_DEFFLOAT, A_NULL);
+    class_addmethod(vorn_class, method(vorn_set), gensym("set"), A_GIMME, A_NULL);
+    class_addmethod(vorn_class, method(vorn_overlap), gensym("overlap"), A_GIMME, A_NULL);
+    class_addlist(vorn_class, vorn_list);
+
+    proxy_class = class_new(gensym("vorn~ inlet"), nullptr, nullptr, sizeof(Proxy), CLASS_PD, A_NULL);
+    class_addfloat(proxy_class, proxy_float);
+    class_addlist(proxy_class, proxy_list);
+    class_addanything(proxy_class, proxy_anything);
+
+    if (!vorn::window_table) {
+        vorn::window_table = vorn::make_window_table(vorn::kWindowSize);
+        if (!vorn::window_table) pd_error(nullptr, "vorn~: out of memory for the window table: every vorn~ stays silent");
+    }
+    vorn::build_interp_table();
+    vorn::random_seed_from_clock();
+    vorn_version(nullptr);
+}
+
+}  // extern "C"
