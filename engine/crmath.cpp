@@ -583,6 +583,8 @@ bool cos_fixed(double x, double& y) {
 
 namespace crmath_detail {
 
+void exp_fast_parts(double x, double& hi, double& lo, int& k) { exp_fast(x, hi, lo, k); }
+
 double exp_accurate(double x) {
     const uint64_t ax = bits_of(x) & kAbsMask;
     if (ax < kFastLow) return 1.0;

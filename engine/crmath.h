@@ -29,6 +29,11 @@ namespace crmath_detail {
 // argument. For the tests.
 double exp_accurate(double x);
 
+// The fast path's approximation for 2^-54 <= |x| <= 709.79: e^x = (hi + lo)
+// 2^k, within 2^-74 relative to hi, which the rounding test takes as 2^-70.
+// For the tests.
+void exp_fast_parts(double x, double& hi, double& lo, int& k);
+
 // The fast path's tables: row i holds 2^(i/64) (coarse) or 2^(i/4096)
 // (fine) as hi + lo, hi the nearest double and lo the nearest double to the
 // remainder.
