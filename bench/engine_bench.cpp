@@ -4,10 +4,14 @@
 // denormal floats or near-silence, which must cost no more than sound.
 // BM_Stride reads the source as Pd's arrays (stride 2) and multichannel
 // buffer~ objects (any stride) hold it, against the contiguous mono form.
+// BM_Exp: the engine's exp_cr per call, against the C library's exp.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
+#include <cstdint>
 #include <vector>
+
+#include "crmath.h"
 
 #include "grain_run.h"
 #include "granulator.h"
@@ -96,6 +100,30 @@ void BM_Stride(benchmark::State& state) {
     run(state, 10, 0.0, kernel_of(static_cast<int>(state.range(0))), samples, stride);
 }
 
+// 4096 arguments spread over the transposition range, +-38400 cents.
+std::vector<double> exp_arguments() {
+    std::vector<double> x(4096);
+    uint64_t s = 12345;
+    for (double& v : x) {
+        s = s * 6364136223846793005u + 1442695040888963407u;
+        v = -22.2 + 44.4 * (static_cast<double>(s >> 11) * 0x1p-53);
+    }
+    return x;
+}
+
+double libc_exp(double x) { return std::exp(x); }
+
+void BM_Exp(benchmark::State& state) {
+    static const std::vector<double> args = exp_arguments();
+    double (*const f)(double) = state.range(0) ? libc_exp : vorn::exp_cr;
+    double sum = 0;
+    for (auto _ : state)
+        for (double x : args) sum += f(x);
+    benchmark::DoNotOptimize(sum);
+    state.counters["ns_per_call"] = benchmark::Counter(static_cast<double>(state.iterations()) * args.size(),
+                                                       benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
 }  // namespace
 
 // kernel 0: the one this processor gets (AVX-512 or AVX2 where present);
@@ -119,5 +147,8 @@ BENCHMARK(BM_Stride)
     ->ArgNames({"kernel", "stride"})
     ->ArgsProduct({{kChosen, kPortable, kAvx2}, {1, 2, 4}})
     ->Unit(benchmark::kMicrosecond);
+
+// libc 0: exp_cr; 1: the C library's exp.
+BENCHMARK(BM_Exp)->ArgName("libc")->Arg(0)->Arg(1);
 
 BENCHMARK_MAIN();

@@ -2,6 +2,7 @@
 #include <cmath>
 
 #include "convert.h"
+#include "crmath.h"
 #include "granulator.h"
 #include "random.h"
 
@@ -41,8 +42,10 @@ void start_grain(Granulator& g, double position, Grain& grain) {
         T = T + (-D + ((2.0 * D * r3) * C));
     }
 
-    // 0.00057762265047 is ln(2)/1200 to eleven digits.
-    const double R = std::exp(T * 0.00057762265047);
+    // 0.00057762265047 is ln(2)/1200 to eleven digits. exp_cr, not the C
+    // library's exp, which rounds some arguments the other way on some
+    // platforms: every build gets the same ratio.
+    const double R = exp_cr(T * 0.00057762265047);
     // Centre the span the grain reads during one period on the start.
     const double S = start - (R * g.period) * 0.5;
 

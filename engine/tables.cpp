@@ -1,7 +1,8 @@
 #include "tables.h"
 
-#include <cmath>
 #include <new>
+
+#include "crmath.h"
 
 namespace vorn {
 
@@ -14,9 +15,11 @@ float* make_window_table(int size) {
     if (size <= 0) return nullptr;
     float* w = new (std::nothrow) float[static_cast<unsigned>(size) + kWindowPad];
     if (!w) return nullptr;
-    // 6.283185308 is 2*pi to ten digits, as the window has always used.
+    // 6.283185308 is 2*pi to ten digits, as the window has always used. The
+    // arguments lie in [0, 2*pi), where cos_cr is correctly rounded: the
+    // same table on every platform.
     for (int k = 0; k < size; ++k)
-        w[k] = static_cast<float>(0.5 - 0.5 * std::cos(static_cast<double>(k) * 6.283185308 / size));
+        w[k] = static_cast<float>(0.5 - 0.5 * cos_cr(static_cast<double>(k) * 6.283185308 / size));
     for (int k = 0; k < kWindowPad; ++k) w[size + k] = w[k % size];
     return w;
 }

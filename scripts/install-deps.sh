@@ -5,7 +5,7 @@
 set -euo pipefail
 
 declare -A groups=(
-  [build]="cmake ninja-build g++ make pkg-config libgtest-dev libbenchmark-dev libcli11-dev libsndfile1-dev puredata-core puredata-dev faketime"
+  [build]="cmake ninja-build g++ make pkg-config libgtest-dev libbenchmark-dev libcli11-dev libsndfile1-dev libmpfr-dev puredata-core puredata-dev faketime"
   # clang 14 with libFuzzer and the sanitizer runtimes, for `make fuzz`.
   [fuzz]="clang-14 libclang-rt-14-dev llvm-14"
   [peers]="csound supercollider-server python3-pyo python3"

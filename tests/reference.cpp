@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "convert.h"
+#include "crmath.h"
 #include "tables.h"
 
 namespace vorn::ref {
@@ -79,8 +80,15 @@ void ref_start_grain(Granulator& g, double position, Grain& grain, uint32_t& sta
         t = t + centred_offset(g.transp_jitter, r3);
     }
 
-    // Resampling ratio, and the start moved back by half the span read.
-    const double ratio = std::exp(t * kCentsToLog);
+    // Resampling ratio, and the start moved back by half the span read. The
+    // ratio is e^(t * kCentsToLog) rounded to nearest, which is what exp_cr
+    // gives: the one engine routine this reading shares, since a second
+    // correctly rounded exponential here would be as long as the first. It is
+    // checked on its own against MPFR (crmath_mpfr_tests) and by a hash of
+    // its results in the engine tests. std::exp would not do: glibc's on
+    // x86-64 rounds about one argument in 2000 of the transposition range
+    // the other way.
+    const double ratio = exp_cr(t * kCentsToLog);
     const double span = ratio * g.period;
     const double s = start - span * 0.5;
 

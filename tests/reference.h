@@ -1,6 +1,8 @@
 // A second, deliberately plain reading of grain start and the synthesis loop,
 // written out step by step and kept apart from the engine so that the tests
-// can run both on the same record and compare every bit.
+// can run both on the same record and compare every bit. It shares one
+// routine with the engine: exp_cr, the correctly rounded exponential, which
+// has tests of its own (see ref_start_grain).
 //
 // Nothing here is fast or clever: each operation is spelt out in the order in
 // which it is evaluated, with every double rounding made explicit. The random
