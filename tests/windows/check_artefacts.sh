@@ -86,6 +86,12 @@ clock=$(awk -F'\t' '$1 ~ /^(msvcrt|ucrtbase)\.dll$|^api-ms-win-crt-/ && $2 ~ /^(
 [[ -n $clock ]] && pass "the clock comes from the C runtime's $clock(redirected by the stand-in host)" ||
   fail "vorn~.mxe imports none of time, _time32, _time64: --seed would not reach it"
 
+#    No floating-point function of the C runtime: the engine computes its
+#    exponential and cosine itself, the same bits on every platform.
+libm=$(awk -F'\t' '$1 ~ /^(msvcrt|ucrtbase)\.dll$/ && $2 ~ /^_?(exp|expf|cos|cosf|sin|sinf|pow|powf|log|logf|floor|floorf|_CI.*|_control.*|_fpreset)$/ { print $2 }' <<<"$imports" | tr '\n' ' ')
+[[ -z $libm ]] && pass "vorn~.mxe takes no floating-point function from the C runtime" ||
+  fail "vorn~.mxe imports floating-point functions from the C runtime: $libm"
+
 # 5. No artefact needs a compiler runtime DLL; the stand-in host's DLLs
 #    export the operations; vorn.exe takes the host from MaxAPI.dll.
 for f in "$mxe" "$bin/MaxAPI.dll" "$bin/MaxAudio.dll" "$bin/vorn.exe"; do
