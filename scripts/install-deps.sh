@@ -21,6 +21,38 @@ for group in "${@:-build}"; do
   want+=("${pkgs[@]}")
 done
 
+# Not Debian (no dpkg): nothing can be installed from here. What each
+# package provides is looked for instead (a command or a header); what seems
+# missing is named, and the build goes on: CMake says precisely what it
+# lacks, and a system that has everything builds.
+if ! command -v dpkg-query >/dev/null 2>&1; then
+  declare -A provides=(
+    [cmake]="cmd:cmake" [ninja-build]="cmd:ninja" [g++]="cmd:g++" [make]="cmd:make" [pkg-config]="cmd:pkg-config"
+    [libgtest-dev]="hdr:gtest/gtest.h" [libbenchmark-dev]="hdr:benchmark/benchmark.h" [libcli11-dev]="hdr:CLI/CLI.hpp"
+    [libsndfile1-dev]="hdr:sndfile.h" [libmpfr-dev]="hdr:mpfr.h" [puredata-core]="cmd:pd" [puredata-dev]="hdr:m_pd.h"
+    [faketime]="cmd:faketime" [clang-14]="cmd:clang" [llvm-14]="cmd:llvm-symbolizer" [python3]="cmd:python3"
+  )
+  has_header() {
+    for dir in /usr/include /usr/local/include /usr/include/pd /usr/local/include/pd; do
+      [[ -f $dir/$1 ]] && return 0
+    done
+    printf '#include <%s>\n' "$1" | "${CXX:-c++}" -E -x c++ - >/dev/null 2>&1
+  }
+  absent=()
+  for p in "${want[@]}"; do
+    probe=${provides[$p]:-}
+    case $probe in
+      cmd:*) command -v "${probe#cmd:}" >/dev/null 2>&1 || absent+=("$p (${probe#cmd:})") ;;
+      hdr:*) has_header "${probe#hdr:}" || absent+=("$p (${probe#hdr:})") ;;
+    esac
+  done
+  if [[ ${#absent[@]} -gt 0 ]]; then
+    echo "install-deps: not a Debian system (no dpkg), so nothing is installed from here;" \
+         "these seem to be missing: ${absent[*]}" >&2
+  fi
+  exit 0
+fi
+
 missing=()
 for p in "${want[@]}"; do
   status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
