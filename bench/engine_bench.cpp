@@ -4,7 +4,8 @@
 // denormal floats or near-silence, which must cost no more than sound.
 // BM_Stride reads the source as Pd's arrays (stride 2) and multichannel
 // buffer~ objects (any stride) hold it, against the contiguous mono form.
-// BM_Exp: the engine's exp_cr per call, against the C library's exp.
+// BM_Period varies the grain period from 1 to 500 ms. BM_Exp: the engine's
+// exp_cr per call, against the C library's exp.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -59,7 +60,7 @@ vorn::detail::GrainKernel kernel_of(int k, const char** missing) {
 constexpr int kRate = 44100, kVector = 64;
 
 void run(benchmark::State& state, int log2, double cents, int kernel_column, const std::vector<float>& samples,
-         int32_t stride = 1) {
+         int32_t stride = 1, double period_ms = 100.0) {
     const char* missing = nullptr;
     const vorn::detail::GrainKernel kernel = kernel_of(kernel_column, &missing);
     if (!kernel) {
@@ -73,7 +74,7 @@ void run(benchmark::State& state, int log2, double cents, int kernel_column, con
     const vorn::SampleSource src{1, samples.data(), static_cast<int32_t>(samples.size() / stride), stride};
     vorn::Granulator g{};
     vorn::init(g, log2);
-    vorn::set_period(g, 100.0);
+    vorn::set_period(g, period_ms);
     vorn::set_transposition(g, cents);
     vorn::compile(g, kRate);
     for (int i = 0; i < g.max_overlap; ++i) vorn::start_grain(g, 0.0, g.grains[i]);
@@ -118,6 +119,13 @@ void BM_Stride(benchmark::State& state) {
     run(state, 10, 0.0, static_cast<int>(state.range(0)), samples, stride);
 }
 
+// 512 grains of each period, ms, with each kernel: short grains restart
+// often and spread each block's window entries wide.
+void BM_Period(benchmark::State& state) {
+    static const std::vector<float> samples = make_source(10 * kRate);
+    run(state, 9, 0.0, static_cast<int>(state.range(1)), samples, 1, static_cast<double>(state.range(0)));
+}
+
 // 4096 arguments spread over the transposition range, +-38400 cents.
 std::vector<double> exp_arguments() {
     std::vector<double> x(4096);
@@ -160,6 +168,11 @@ BENCHMARK(BM_Source)
     ->Args({600, kOrdinary})
     ->Args({10, kDenormal})
     ->Args({10, kNearSilence})
+    ->Unit(benchmark::kMicrosecond);
+
+BENCHMARK(BM_Period)
+    ->ArgNames({"period_ms", "kernel"})
+    ->ArgsProduct({{1, 5, 10, 20, 40, 100, 500}, {kAvx512, kAvx2, kPortable, kPlain}})
     ->Unit(benchmark::kMicrosecond);
 
 BENCHMARK(BM_Stride)
