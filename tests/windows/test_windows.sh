@@ -44,15 +44,12 @@ echo "test-windows: the engine tests"
 engine_check "$work/results" || failed=1
 
 # Time under Wine by kind of job: how many, their seconds added up, the longest.
-for kind in "render:^render\." "render, 60 s at 1024 grains:^render\.grains-1024-60s\." "engine tests:^engine\."; do
-  label=${kind%%:*} pattern=${kind#*:}
-  for d in "$work"/results/*/; do
-    n=$(basename "$d")
-    [[ $n =~ $pattern ]] && echo "$n $(cat "$d/seconds")"
-  done | awk -v label="$label" '
-    { n++; total += $2; if ($2 > max) { max = $2; which = $1 } }
-    END { if (n) printf "test-windows: %s: %d jobs, %.0f s in all, the longest %.1f s (%s)\n", label, n, total, max, which }'
-done
+for d in "$work"/results/*/; do
+  [[ -f $d/seconds ]] && echo "$(basename "$d") $(cat "$d/seconds")"
+done | awk '
+  { kind = $1 ~ /^engine\./ ? "engine tests" : $1 ~ /^render\.grains-1024-60s\./ ? "the render of 60 s at 1024 grains" : "renders"
+    n[kind]++; total[kind] += $2; if ($2 > max[kind]) { max[kind] = $2; which[kind] = $1 } }
+  END { for (k in n) printf "test-windows: %s: %d jobs, %.0f s in all, the longest %.1f s (%s)\n", k, n[k], total[k], max[k], which[k] }' | sort
 [[ -f $work/results/processor ]] && echo "test-windows: the virtual machine's processor: $(cat "$work/results/processor")"
 
 echo "test-windows: finished in $((SECONDS - started)) s"
