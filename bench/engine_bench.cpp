@@ -4,11 +4,15 @@
 // denormal floats or near-silence, which must cost no more than sound.
 // BM_Stride reads the source as Pd's arrays (stride 2) and multichannel
 // buffer~ objects (any stride) hold it, against the contiguous mono form.
-// BM_Exp: the engine's exp_cr per call, against the C library's exp.
+// BM_Period varies the grain period from 1 to 500 ms. BM_Exp: the engine's
+// exp_cr per call, against the C library's exp.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "crmath.h"
@@ -31,14 +35,23 @@ std::vector<float> make_source(int frames, Sound sound = kOrdinary) {
     return s;
 }
 
-enum Kernel { kChosen, kPortable, kPlain, kAvx2 };
+enum Kernel { kChosen, kPortable, kPlain, kAvx2, kAvx512 };
 
-vorn::detail::GrainKernel kernel_of(int k) {
+// The kernel of a column, or null (with the reason) where this processor
+// does not run it.
+vorn::detail::GrainKernel kernel_of(int k, const char** missing) {
+    const vorn::Kernel wanted[] = {vorn::selected_kernel(), vorn::Kernel::Sse2, vorn::Kernel::Plain,
+                                   vorn::Kernel::Avx2, vorn::Kernel::Avx512};
+    if (!vorn::kernel_available(wanted[k])) {
+        *missing = vorn::kernel_name(wanted[k]);
+        return nullptr;
+    }
     switch (k) {
         case kPortable: return vorn::detail::run_grain_portable;
         case kPlain: return vorn::detail::run_grain_plain;
 #if defined(__x86_64__) || defined(__i386__)
         case kAvx2: return vorn::detail::run_grain_avx2;
+        case kAvx512: return vorn::detail::run_grain_avx512;
 #endif
         default: return vorn::detail::fast_kernel();
     }
@@ -46,8 +59,14 @@ vorn::detail::GrainKernel kernel_of(int k) {
 
 constexpr int kRate = 44100, kVector = 64;
 
-void run(benchmark::State& state, int log2, double cents, vorn::detail::GrainKernel kernel,
-         const std::vector<float>& samples, int32_t stride = 1) {
+void run(benchmark::State& state, int log2, double cents, int kernel_column, const std::vector<float>& samples,
+         int32_t stride = 1, double period_ms = 100.0) {
+    const char* missing = nullptr;
+    const vorn::detail::GrainKernel kernel = kernel_of(kernel_column, &missing);
+    if (!kernel) {
+        state.SkipWithError((std::string("skipped: this processor does not run the ") + missing + " kernel").c_str());
+        return;
+    }
     vorn::build_interp_table();
     if (!vorn::window_table) vorn::window_table = vorn::make_window_table(vorn::kWindowSize);
     vorn::random_state = 1;
@@ -55,7 +74,7 @@ void run(benchmark::State& state, int log2, double cents, vorn::detail::GrainKer
     const vorn::SampleSource src{1, samples.data(), static_cast<int32_t>(samples.size() / stride), stride};
     vorn::Granulator g{};
     vorn::init(g, log2);
-    vorn::set_period(g, 100.0);
+    vorn::set_period(g, period_ms);
     vorn::set_transposition(g, cents);
     vorn::compile(g, kRate);
     for (int i = 0; i < g.max_overlap; ++i) vorn::start_grain(g, 0.0, g.grains[i]);
@@ -79,15 +98,15 @@ void run(benchmark::State& state, int log2, double cents, vorn::detail::GrainKer
 
 void BM_Perform(benchmark::State& state) {
     static const std::vector<float> samples = make_source(10 * kRate);
-    run(state, static_cast<int>(state.range(0)), static_cast<double>(state.range(1)),
-        kernel_of(static_cast<int>(state.range(2))), samples);
+    run(state, static_cast<int>(state.range(0)), static_cast<double>(state.range(1)), static_cast<int>(state.range(2)),
+        samples);
 }
 
 // 1024 grains with the processor's kernel: source seconds, and its sound.
 void BM_Source(benchmark::State& state) {
     const std::vector<float> samples =
         make_source(static_cast<int>(state.range(0)) * kRate, static_cast<Sound>(state.range(1)));
-    run(state, 10, 0.0, vorn::detail::fast_kernel(), samples);
+    run(state, 10, 0.0, kChosen, samples);
 }
 
 // 1024 grains: each kernel on a source of the same sound at stride 1 (mono),
@@ -97,7 +116,14 @@ void BM_Stride(benchmark::State& state) {
     const int32_t stride = static_cast<int32_t>(state.range(1));
     std::vector<float> samples(mono.size() * static_cast<size_t>(stride));
     for (size_t k = 0; k < mono.size(); ++k) samples[k * static_cast<size_t>(stride)] = mono[k];
-    run(state, 10, 0.0, kernel_of(static_cast<int>(state.range(0))), samples, stride);
+    run(state, 10, 0.0, static_cast<int>(state.range(0)), samples, stride);
+}
+
+// 512 grains of each period, ms, with each kernel: short grains restart
+// often and spread each block's window entries wide.
+void BM_Period(benchmark::State& state) {
+    static const std::vector<float> samples = make_source(10 * kRate);
+    run(state, 9, 0.0, static_cast<int>(state.range(1)), samples, 1, static_cast<double>(state.range(0)));
 }
 
 // 4096 arguments spread over the transposition range, +-38400 cents.
@@ -126,11 +152,12 @@ void BM_Exp(benchmark::State& state) {
 
 }  // namespace
 
-// kernel 0: the one this processor gets (AVX-512 or AVX2 where present);
-// 1: portable; 2: the plain per-sample loop; 3: AVX2.
+// kernel 0: the one this processor gets (AVX-512 or AVX2 where present, or
+// what VORN_KERNEL names); 1: SSE2; 2: the plain per-sample loop; 3: AVX2;
+// 4: AVX-512. A kernel this processor does not run is skipped, saying so.
 BENCHMARK(BM_Perform)
     ->ArgNames({"log2", "cents", "kernel"})
-    ->ArgsProduct({{3, 6, 9, 10}, {0, 700}, {kChosen, kPortable, kPlain, kAvx2}})
+    ->ArgsProduct({{3, 6, 9, 10}, {0, 700}, {kChosen, kPortable, kPlain, kAvx2, kAvx512}})
     ->Unit(benchmark::kMicrosecond);
 
 // sound 0: ordinary; 1: denormal floats; 2: near-silence (around 1e-30).
@@ -143,12 +170,26 @@ BENCHMARK(BM_Source)
     ->Args({10, kNearSilence})
     ->Unit(benchmark::kMicrosecond);
 
+BENCHMARK(BM_Period)
+    ->ArgNames({"period_ms", "kernel"})
+    ->ArgsProduct({{1, 5, 10, 20, 40, 100, 500}, {kAvx512, kAvx2, kPortable, kPlain}})
+    ->Unit(benchmark::kMicrosecond);
+
 BENCHMARK(BM_Stride)
     ->ArgNames({"kernel", "stride"})
-    ->ArgsProduct({{kChosen, kPortable, kAvx2}, {1, 2, 4}})
+    ->ArgsProduct({{kChosen, kPortable, kAvx2, kAvx512}, {1, 2, 4}})
     ->Unit(benchmark::kMicrosecond);
 
 // libc 0: exp_cr; 1: the C library's exp.
 BENCHMARK(BM_Exp)->ArgName("libc")->Arg(0)->Arg(1);
 
-BENCHMARK_MAIN();
+// Column 0 is the kernel that VORN_KERNEL names, as in the plug-in.
+int main(int argc, char** argv) {
+    const char* name = std::getenv(vorn::kKernelVariable);
+    const char* error = nullptr;
+    if (!vorn::select_kernel(name, &error)) std::fprintf(stderr, "%s=%s: %s\n", vorn::kKernelVariable, name, error);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -87,4 +87,23 @@ void start_grain(Granulator& g, double position, Grain& grain);
 // in and out must be distinct arrays.
 void perform(Granulator& g, const float* in, float* out, int32_t n);
 
+// The synthesis kernels, every one giving the same bits: the plain
+// per-sample loop, and blocks of 2, 4 and 8 samples.
+enum class Kernel { Plain, Sse2, Avx2, Avx512 };
+
+// Whether this processor (and build) runs `k`.
+bool kernel_available(Kernel k);
+// "plain", "sse2", "avx2", "avx512".
+const char* kernel_name(Kernel k);
+// The kernel that perform uses: the widest available until select_kernel.
+Kernel selected_kernel();
+
+// Chooses perform's kernel, once per library, before any instance renders:
+// by name (the VORN_KERNEL setting), or the widest available for null or an
+// empty name. False, with a reason in *error naming the choices, when the
+// name is not a kernel or this processor does not run it; the widest
+// available is used then.
+inline constexpr const char* kKernelVariable = "VORN_KERNEL";
+bool select_kernel(const char* name, const char** error);
+
 }  // namespace vorn

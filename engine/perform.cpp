@@ -1,5 +1,8 @@
 // The synthesis loop: every active grain adds its windowed, interpolated
 // reading of the source into the output vector.
+#include <cstring>
+#include <initializer_list>
+
 #include "grain_run.h"
 
 namespace vorn {
@@ -35,19 +38,32 @@ uint32_t run_grain_plain(Granulator& g, Grain& gr, uint32_t P, const VectorConte
     return by_stride(c, [&](auto form) { return plain_loop<decltype(form)::value>(g, gr, P, c); });
 }
 
-// The widest kernel this processor runs, chosen once.
-GrainKernel fast_kernel() {
-    static const GrainKernel chosen = [] {
+namespace {
+
+GrainKernel function_of(Kernel k) {
+    switch (k) {
+        case Kernel::Plain: return run_grain_plain;
 #if defined(__x86_64__) || defined(__i386__)
-        if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
-            __builtin_cpu_supports("avx512vl"))
-            return run_grain_avx512;
-        if (__builtin_cpu_supports("avx2")) return run_grain_avx2;
+        case Kernel::Avx2: return run_grain_avx2;
+        case Kernel::Avx512: return run_grain_avx512;
 #endif
-        return run_grain_portable;
-    }();
-    return chosen;
+        default: return run_grain_portable;
+    }
 }
+
+Kernel widest() {
+    for (Kernel k : {Kernel::Avx512, Kernel::Avx2, Kernel::Sse2})
+        if (kernel_available(k)) return k;
+    return Kernel::Plain;
+}
+
+// Set by select_kernel, or on first use.
+bool chosen = false;
+Kernel chosen_kernel = Kernel::Plain;
+
+}  // namespace
+
+GrainKernel fast_kernel() { return function_of(selected_kernel()); }
 
 void perform_with(Granulator& g, const float* in, float* out, int32_t n, GrainKernel fast) {
     for (int32_t j = 0; j < n; ++j) out[j] = 0.0f;
@@ -75,6 +91,55 @@ void perform_with(Granulator& g, const float* in, float* out, int32_t n, GrainKe
 
 void perform(Granulator& g, const float* in, float* out, int32_t n) {
     detail::perform_with(g, in, out, n, detail::fast_kernel());
+}
+
+bool kernel_available(Kernel k) {
+    switch (k) {
+        case Kernel::Plain: return true;
+#if defined(__x86_64__) || defined(__i386__)
+        case Kernel::Sse2: return __builtin_cpu_supports("sse2");
+        case Kernel::Avx2: return __builtin_cpu_supports("avx2");
+        case Kernel::Avx512:
+            return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
+                   __builtin_cpu_supports("avx512vl");
+#endif
+        default: return false;
+    }
+}
+
+const char* kernel_name(Kernel k) {
+    switch (k) {
+        case Kernel::Plain: return "plain";
+        case Kernel::Sse2: return "sse2";
+        case Kernel::Avx2: return "avx2";
+        case Kernel::Avx512: return "avx512";
+    }
+    return "?";
+}
+
+Kernel selected_kernel() {
+    if (!detail::chosen) {
+        detail::chosen_kernel = detail::widest();
+        detail::chosen = true;
+    }
+    return detail::chosen_kernel;
+}
+
+bool select_kernel(const char* name, const char** error) {
+    detail::chosen = true;
+    detail::chosen_kernel = detail::widest();
+    if (!name || !*name) return true;
+    for (Kernel k : {Kernel::Plain, Kernel::Sse2, Kernel::Avx2, Kernel::Avx512}) {
+        if (std::strcmp(name, kernel_name(k)) != 0) continue;
+        if (!kernel_available(k)) {
+            if (error) *error = "this processor does not run that kernel; the widest it runs is used";
+            return false;
+        }
+        detail::chosen_kernel = k;
+        return true;
+    }
+    if (error) *error = "not a kernel (avx512, avx2, sse2 or plain); the widest this processor runs is used";
+    return false;
 }
 
 }  // namespace vorn

@@ -25,7 +25,15 @@ struct Block {
 // One sample's four tap products: taps at -1, 0, +1, +2 times weights c0..c3.
 template <int S>
 inline __m256d products(const Block& b, uint64_t pos) {
-    const __m256d taps = _mm256_cvtps_pd(load_taps<S>(b.samples, b.stride, pos));
+    __m128 four;
+    if constexpr (S == 2) {
+        // Eight floats from the first tap; the taps are the even ones.
+        const __m256 eight = _mm256_loadu_ps(taps_at<2>(b.samples, 2, pos));
+        four = _mm256_castps256_ps128(_mm256_permutevar8x32_ps(eight, _mm256_setr_epi32(0, 2, 4, 6, 0, 2, 4, 6)));
+    } else {
+        four = load_taps<S>(b.samples, b.stride, pos);
+    }
+    const __m256d taps = _mm256_cvtps_pd(four);
     return _mm256_mul_pd(taps, _mm256_load_pd(row_at(pos)));
 }
 

@@ -38,8 +38,18 @@ struct Block {
 // half: taps at -1, 0, +1, +2 times weights c0..c3.
 template <int S>
 inline __m512d products(const Block& blk, uint64_t a, uint64_t b) {
-    const __m256 taps = _mm256_insertf128_ps(_mm256_castps128_ps256(load_taps<S>(blk.samples, blk.stride, a)),
-                                             load_taps<S>(blk.samples, blk.stride, b), 1);
+    __m256 taps;
+    if constexpr (S == 2) {
+        // Eight floats from each sample's first tap; the taps are the even
+        // ones: [a0 a1 b0 b1 | a2 a3 b2 b3] by 64-bit pairs, then reordered.
+        const __m256 ta = _mm256_loadu_ps(taps_at<2>(blk.samples, 2, a));
+        const __m256 tb = _mm256_loadu_ps(taps_at<2>(blk.samples, 2, b));
+        const __m256 even = _mm256_shuffle_ps(ta, tb, _MM_SHUFFLE(2, 0, 2, 0));
+        taps = _mm256_castpd_ps(_mm256_permute4x64_pd(_mm256_castps_pd(even), _MM_SHUFFLE(3, 1, 2, 0)));
+    } else {
+        taps = _mm256_insertf128_ps(_mm256_castps128_ps256(load_taps<S>(blk.samples, blk.stride, a)),
+                                    load_taps<S>(blk.samples, blk.stride, b), 1);
+    }
     const __m512d weights =
         _mm512_insertf64x4(_mm512_castpd256_pd512(_mm256_load_pd(row_at(a))),
                            _mm256_load_pd(row_at(b)), 1);

@@ -1,5 +1,7 @@
 // The library's single export: registers the vorn~ class and its messages,
 // builds the shared tables, seeds the random source and posts the banner.
+#include <cstdlib>
+
 #include "granulator_object.h"
 #include "random.h"
 #include "tables.h"
@@ -13,6 +15,14 @@ template <typename F>
 MaxMethod method(F f) {
     return reinterpret_cast<MaxMethod>(f);
 }
+// The synthesis kernel, once per load: the widest this processor runs, or
+// the one the VORN_KERNEL setting names.
+void choose_kernel() {
+    const char* name = std::getenv(vorn::kKernelVariable);
+    const char* error = nullptr;
+    if (!vorn::select_kernel(name, &error)) post("vorn~: %s=%s: %s", vorn::kKernelVariable, name, error);
+}
+
 }  // namespace
 
 // Called by the exported `main` (entry.c): C++ may not name a function main
@@ -39,5 +49,6 @@ extern "C" int vorn_main(void) {
     vorn::build_interp_table();
     vorn::random_seed_from_clock();
     granulator_version(nullptr, nullptr, 0, nullptr);
+    choose_kernel();
     return 0;
 }

@@ -4,6 +4,7 @@
 // engine's (control.h); this file only translates Pd's atoms and arrays.
 #include <m_pd.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -298,6 +299,11 @@ __attribute__((visibility("default"))) void vorn_tilde_setup(void) {
     vorn::build_interp_table();
     vorn::random_seed_from_clock();
     vorn_version(nullptr);
+    // The synthesis kernel: the widest this processor runs, or the one the
+    // VORN_KERNEL setting names.
+    const char* kernel = std::getenv(vorn::kKernelVariable);
+    const char* error = nullptr;
+    if (!vorn::select_kernel(kernel, &error)) pd_error(nullptr, "vorn~: %s=%s: %s", vorn::kKernelVariable, kernel, error);
 }
 
 }  // extern "C"

@@ -9,9 +9,12 @@ declare -A groups=(
   # clang 14 with libFuzzer and the sanitizer runtimes, for `make fuzz`.
   [fuzz]="clang-14 libclang-rt-14-dev llvm-14"
   [peers]="csound supercollider-server python3-pyo python3"
-  # MinGW-w64 for 32-bit Windows, and Wine to run what it builds, for
-  # `make windows` and `make test-windows`. wine32 is an i386 package.
-  [windows]="g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32"
+  # MinGW-w64 for 32-bit Windows, GoogleTest's sources to build for it, and
+  # Wine to run what it builds, for `make windows` and `make test-windows`
+  # (wine32 is an i386 package). Where this machine's kernel does not run
+  # 32-bit code, Wine runs in a virtual machine: QEMU, and debootstrap and
+  # cpio to make its root file system (tests/windows/wine_vm.sh).
+  [windows]="g++-mingw-w64-i686 binutils-mingw-w64-i686 googletest wine wine32 qemu-system-x86 debootstrap cpio"
 )
 
 want=()
@@ -20,6 +23,38 @@ for group in "${@:-build}"; do
   read -ra pkgs <<< "${groups[$group]}"
   want+=("${pkgs[@]}")
 done
+
+# Not Debian (no dpkg): nothing can be installed from here. What each
+# package provides is looked for instead (a command or a header); what seems
+# missing is named, and the build goes on: CMake says precisely what it
+# lacks, and a system that has everything builds.
+if ! command -v dpkg-query >/dev/null 2>&1; then
+  declare -A provides=(
+    [cmake]="cmd:cmake" [ninja-build]="cmd:ninja" [g++]="cmd:g++" [make]="cmd:make" [pkg-config]="cmd:pkg-config"
+    [libgtest-dev]="hdr:gtest/gtest.h" [libbenchmark-dev]="hdr:benchmark/benchmark.h" [libcli11-dev]="hdr:CLI/CLI.hpp"
+    [libsndfile1-dev]="hdr:sndfile.h" [libmpfr-dev]="hdr:mpfr.h" [puredata-core]="cmd:pd" [puredata-dev]="hdr:m_pd.h"
+    [faketime]="cmd:faketime" [clang-14]="cmd:clang" [llvm-14]="cmd:llvm-symbolizer" [python3]="cmd:python3"
+  )
+  has_header() {
+    for dir in /usr/include /usr/local/include /usr/include/pd /usr/local/include/pd; do
+      [[ -f $dir/$1 ]] && return 0
+    done
+    printf '#include <%s>\n' "$1" | "${CXX:-c++}" -E -x c++ - >/dev/null 2>&1
+  }
+  absent=()
+  for p in "${want[@]}"; do
+    probe=${provides[$p]:-}
+    case $probe in
+      cmd:*) command -v "${probe#cmd:}" >/dev/null 2>&1 || absent+=("$p (${probe#cmd:})") ;;
+      hdr:*) has_header "${probe#hdr:}" || absent+=("$p (${probe#hdr:})") ;;
+    esac
+  done
+  if [[ ${#absent[@]} -gt 0 ]]; then
+    echo "install-deps: not a Debian system (no dpkg), so nothing is installed from here;" \
+         "these seem to be missing: ${absent[*]}" >&2
+  fi
+  exit 0
+fi
 
 missing=()
 for p in "${want[@]}"; do
