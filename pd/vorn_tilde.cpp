@@ -9,6 +9,7 @@
 #include <new>
 
 #include "control.h"
+#include "convert.h"
 #include "granulator.h"
 #include "random.h"
 #include "tables.h"
@@ -133,7 +134,7 @@ void vorn_overlap(Vorn* x, t_symbol*, int argc, t_atom* argv) {
 // Pd sends "loadbang" with a stage; vorn~ binds at the load stage (0), as a
 // "loadbang" typed into a message box asks too.
 void vorn_loadbang(Vorn* x, t_floatarg stage) {
-    if (static_cast<int>(stage) == 0) lookup(x);
+    if (vorn::trunc_to_int64(stage) == 0) lookup(x);
 }
 
 // While DSP is off, Pd tells vorn~ nothing when its array is resized or

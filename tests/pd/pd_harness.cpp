@@ -13,7 +13,6 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -21,19 +20,10 @@ extern char** environ;
 
 namespace vorn::pdtest {
 
+using vorn::test::lines_of;
+using vorn::test::slurp;
+
 namespace {
-
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-std::vector<std::string> lines_of(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
 
 // The program NAME on PATH, or "" if there is none.
 std::string on_path(const std::string& name) {
@@ -55,6 +45,12 @@ constexpr auto kPatience = std::chrono::seconds(120);
 }  // namespace
 
 // --- Patches -----------------------------------------------------------------
+
+std::string number(double v) {
+    char text[40];
+    std::snprintf(text, sizeof text, "%.17g", v);
+    return text;
+}
 
 std::string escape(const std::string& text) {
     // Commas and semicolons are atoms of their own, written \\, and \\; .
@@ -232,15 +228,20 @@ std::string sanitizer_report(const PdRun& run) {
 }
 
 std::vector<std::string> pd_wording(const std::vector<std::string>& max_lines) {
-    static const std::regex print_line(R"re(^  buffer~ "(.*)": (-?\d+) samples @ .*kHz,$)re");
-    static const std::regex lookup_line(R"re(^vorn~: cannot get buffer~ "(.*)"$)re");
+    // print: `  buffer~ "NAME": N samples @ RkHz,`; a failed lookup:
+    // `vorn~: cannot get buffer~ "NAME"`.
+    const std::string print_head = "  buffer~ \"", lookup_head = "vorn~: cannot get buffer~ \"";
     std::vector<std::string> out;
     for (const std::string& line : max_lines) {
-        std::smatch m;
-        if (std::regex_match(line, m, print_line))
-            out.push_back("  array \"" + m[1].str() + "\": " + m[2].str() + " samples");
-        else if (std::regex_match(line, m, lookup_line))
-            out.push_back("error: vorn~: cannot get array \"" + m[1].str() + "\"");
+        const size_t name_end = line.rfind("\": ");
+        const size_t count_end = line.find(" samples @ ", name_end);
+        if (line.starts_with(print_head) && line.ends_with("kHz,") && name_end != std::string::npos &&
+            name_end >= print_head.size() && count_end != std::string::npos)
+            out.push_back("  array \"" + line.substr(print_head.size(), name_end - print_head.size()) + "\": " +
+                          line.substr(name_end + 3, count_end - name_end - 3) + " samples");
+        else if (line.starts_with(lookup_head) && line.ends_with("\"") && line.size() > lookup_head.size())
+            out.push_back("error: vorn~: cannot get array \"" +
+                          line.substr(lookup_head.size(), line.size() - lookup_head.size() - 1) + "\"");
         else if (line == "vorn~: no buffers")
             out.push_back("vorn~: no arrays");
         else

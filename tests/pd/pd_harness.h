@@ -36,6 +36,10 @@ private:
     int count_ = 0;
 };
 
+// A number as Pd and vorn render both read it back exactly: every time and
+// value the tests use is a float with a short binary fraction.
+std::string number(double v);
+
 // Pd's escaping of a box's text in a patch file.
 std::string escape(const std::string& text);
 

@@ -7,14 +7,6 @@ namespace vorn::pdtest {
 
 namespace {
 
-// A number as Pd and vorn render both read it back exactly: every time and
-// value the scenarios use is a float with a short binary fraction.
-std::string number(double v) {
-    char text[40];
-    std::snprintf(text, sizeof text, "%.17g", v);
-    return text;
-}
-
 // The box's place in vorn render's creation order, from 1.
 int vorn_index(const Scenario& s, int box) {
     const std::vector<int> order = compile_order(s);

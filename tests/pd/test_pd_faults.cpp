@@ -29,12 +29,6 @@ struct FaultCase {
     std::vector<std::string> expected;    // lines that the console must hold
 };
 
-std::string number(double v) {
-    char text[40];
-    std::snprintf(text, sizeof text, "%.17g", v);
-    return text;
-}
-
 // src loaded; the objects under test; DSP on; the steps; "; pd quit" 50 ms
 // after the last.
 Patch fault_patch(const FaultCase& c) {
@@ -91,7 +85,7 @@ std::string every_inlet() {
         const std::string n = b;
         for (int inlet = 0; inlet <= 4; ++inlet) m += "; " + n + "-" + std::to_string(inlet) + " $1";
         m += "; " + n + "-2 0 $1 700; " + n + "-2 $1 $1; " + n + "-4 list $1; " + n + "-0 set src $1 $1 $1 $1; " + n +
-             "-3 set $1 $1; " + n + "-0 overlap $1; " + n + "-1 overlap $1 foo";
+             "-3 set $1 $1; " + n + "-0 overlap $1; " + n + "-1 overlap $1 foo; " + n + "-0 loadbang $1";
     }
     return m + "; sigpos $1";
 }

@@ -4,7 +4,6 @@
 // makes for itself.
 #include <algorithm>
 #include <cmath>
-#include <fstream>
 #include <sstream>
 #include <tuple>
 
@@ -14,10 +13,7 @@ namespace vorn::pdtest {
 
 namespace {
 
-std::string help_patch() {
-    std::ifstream in(shipped_external() + "/vorn~-help.pd", std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+std::string help_patch() { return vorn::test::slurp(shipped_external() + "/vorn~-help.pd"); }
 
 // The records of a patch file: each ends with a ";" that is not escaped.
 std::vector<std::string> records(const std::string& text) {

@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <regex>
 #include <tuple>
 
 #include "pd_scenario.h"
@@ -35,11 +34,10 @@ protected:
         // Lines of the reporting build ("vorn~ #K: ...") are not vorn~'s
         // own: they are set aside. soundfiler's own line about the file it
         // wrote ("out.wav: biggest amplitude = ...") is dropped.
-        static const std::regex report(R"(^vorn~ #\d+: .*)"), written(R"(^out\.wav: biggest amplitude = .*)");
         std::vector<std::string> console;
         for (const std::string& line : o.pd.console) {
-            if (std::regex_match(line, written)) continue;
-            (std::regex_match(line, report) ? o.reports : console).push_back(line);
+            if (line.starts_with("out.wav: biggest amplitude = ")) continue;
+            (line.starts_with("vorn~ #") ? o.reports : console).push_back(line);
         }
         o.pd.console = console;
 
