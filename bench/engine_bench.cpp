@@ -47,11 +47,11 @@ vorn::detail::GrainKernel kernel_of(int k, const char** missing) {
         return nullptr;
     }
     switch (k) {
-        case kPortable: return vorn::detail::run_grain_portable;
-        case kPlain: return vorn::detail::run_grain_plain;
+        case kPortable: return vorn::detail::run_grains_portable;
+        case kPlain: return vorn::detail::run_grains_plain;
 #if defined(__x86_64__) || defined(__i386__)
-        case kAvx2: return vorn::detail::run_grain_avx2;
-        case kAvx512: return vorn::detail::run_grain_avx512;
+        case kAvx2: return vorn::detail::run_grains_avx2;
+        case kAvx512: return vorn::detail::run_grains_avx512;
 #endif
         default: return vorn::detail::fast_kernel();
     }
