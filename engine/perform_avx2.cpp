@@ -21,7 +21,6 @@ struct Block {
     __m128i phase_lanes;  // 0, incr, 2 incr, 3 incr
     uint32_t incr;
     unsigned whole;       // 32 (first_tap)
-    bool slide;           // the four window entries lie within eight
 };
 
 // One sample's four tap products: taps at -1, 0, +1, +2 times weights c0..c3.
@@ -53,19 +52,32 @@ VORN_ALWAYS_INLINE __m256d interpolate(const Block& b, uint64_t p0, uint64_t p1,
     return _mm256_add_pd(_mm256_add_pd(_mm256_add_pd(x3, x2), x0), x1);
 }
 
-// Window entries close together (a small phase step): the four samples'
-// entries, their grain phases `phases`, from one load of eight.
-VORN_ALWAYS_INLINE __m128 window_slide(const Block& b, __m128i phases) {
-    const __m128i entries = _mm_srli_epi32(phases, 19);
-    const __m128i offsets = _mm_sub_epi32(entries, _mm_shuffle_epi32(entries, 0));
-    const float* first = b.window + static_cast<uint32_t>(_mm_cvtsi128_si32(entries));
-    return _mm256_castps256_ps128(_mm256_permutevar8x32_ps(_mm256_loadu_ps(first), _mm256_castsi128_si256(offsets)));
-}
+// Window entries of four samples, their grain phases q0..q3 (and as a
+// vector, `phases`), none past the end of the period: all four within eight
+// of the first, one load and a permute; each pair within eight of its first,
+// two loads, two permutes and a blend; farther apart, one by one.
+enum WindowForm { kSlide, kPairs, kApart };
 
-// Window entries far apart: one by one.
-VORN_ALWAYS_INLINE __m128 window_apart(const Block& b, uint32_t q0, uint32_t q1, uint32_t q2, uint32_t q3) {
+template <int Form>
+VORN_ALWAYS_INLINE __m128 window_at(const Block& b, uint32_t q0, uint32_t q1, uint32_t q2, uint32_t q3,
+                                    __m128i phases) {
     const float* w = b.window;
-    return _mm_setr_ps(w[q0 >> 19], w[q1 >> 19], w[q2 >> 19], w[q3 >> 19]);
+    if constexpr (Form == kSlide) {
+        const __m128i entries = _mm_srli_epi32(phases, 19);
+        const __m128i offsets = _mm_sub_epi32(entries, _mm_shuffle_epi32(entries, 0));
+        const float* first = w + static_cast<uint32_t>(_mm_cvtsi128_si32(entries));
+        return _mm256_castps256_ps128(
+            _mm256_permutevar8x32_ps(_mm256_loadu_ps(first), _mm256_castsi128_si256(offsets)));
+    } else if constexpr (Form == kPairs) {
+        const __m128i entries = _mm_srli_epi32(phases, 19);
+        const __m256i offsets =
+            _mm256_castsi128_si256(_mm_sub_epi32(entries, _mm_shuffle_epi32(entries, _MM_SHUFFLE(2, 2, 0, 0))));
+        const __m256 lo = _mm256_permutevar8x32_ps(_mm256_loadu_ps(w + (q0 >> 19)), offsets);
+        const __m256 hi = _mm256_permutevar8x32_ps(_mm256_loadu_ps(w + (q2 >> 19)), offsets);
+        return _mm256_castps256_ps128(_mm256_blend_ps(lo, hi, 0x0c));
+    } else {
+        return _mm_setr_ps(w[q0 >> 19], w[q1 >> 19], w[q2 >> 19], w[q3 >> 19]);
+    }
 }
 
 // out + (v * window) * gain, rounded to float.
@@ -88,7 +100,7 @@ VORN_ALWAYS_INLINE __m256d frames4(const float* p) {
 // add_blocks at the unit step: every sample has the same weight row, and
 // tap k of four consecutive samples is four consecutive frames, so the
 // products need no transpose.
-template <int S, bool Slide>
+template <int S, int Form>
 VORN_ALWAYS_INLINE void add_unit_blocks(const Block& block, uint64_t pos, uint32_t q, int32_t j, int32_t count) {
     const Block b = block;  // in registers
     const float* t = first_tap<S>(b.samples, b.stride, pos, b.whole);
@@ -104,24 +116,19 @@ VORN_ALWAYS_INLINE void add_unit_blocks(const Block& block, uint64_t pos, uint32
         const __m256d x0 = _mm256_mul_pd(frames4<S>(t), c0), x1 = _mm256_mul_pd(frames4<S>(t + S), c1);
         const __m256d x2 = _mm256_mul_pd(frames4<S>(t + 2 * S), c2), x3 = _mm256_mul_pd(frames4<S>(t + 3 * S), c3);
         const __m256d v = _mm256_add_pd(_mm256_add_pd(_mm256_add_pd(x3, x2), x0), x1);
-        __m128 win;
-        if constexpr (Slide) {
-            win = window_slide(b, phases);
-        } else {
-            win = window_apart(b, q, q + incr, q + 2 * incr, q + 3 * incr);
-            q += 4 * incr;
-        }
+        const __m128 win = window_at<Form>(b, q, q + incr, q + 2 * incr, q + 3 * incr, phases);
         _mm_storeu_ps(out, accumulate(b, v, win, _mm_loadu_ps(out)));
+        if constexpr (Form != kSlide) q += 4 * incr;
         phases = _mm_add_epi32(phases, advance);
     }
 }
 
 // Adds `count` blocks of four samples from j on, from position pos and
 // grain phase q; every position lies in the valid range.
-template <int S, bool Slide>
+template <int S, int Form>
 VORN_ALWAYS_INLINE void add_blocks(const Block& block, uint64_t pos, uint64_t step, uint32_t q, int32_t j, int32_t count) {
     if constexpr (S != 0)
-        if (step == kUnitStep) return add_unit_blocks<S, Slide>(block, pos, q, j, count);
+        if (step == kUnitStep) return add_unit_blocks<S, Form>(block, pos, q, j, count);
     const Block b = block;  // in registers
     const uint64_t step2 = 2 * step;
     const uint32_t incr = b.incr;
@@ -132,14 +139,9 @@ VORN_ALWAYS_INLINE void add_blocks(const Block& block, uint64_t pos, uint64_t st
     for (; out != end; out += 4) {
         const uint64_t p1 = pos + step, p2 = pos + step2, p3 = p1 + step2;
         const __m256d v = interpolate<S>(b, pos, p1, p2, p3);
-        __m128 win;
-        if constexpr (Slide) {
-            win = window_slide(b, phases);
-        } else {
-            win = window_apart(b, q, q + incr, q + 2 * incr, q + 3 * incr);
-            q += 4 * incr;
-        }
+        const __m128 win = window_at<Form>(b, q, q + incr, q + 2 * incr, q + 3 * incr, phases);
         _mm_storeu_ps(out, accumulate(b, v, win, _mm_loadu_ps(out)));
+        if constexpr (Form != kSlide) q += 4 * incr;
         pos = p2 + step2;
         phases = _mm_add_epi32(phases, advance);
     }
@@ -148,17 +150,14 @@ VORN_ALWAYS_INLINE void add_blocks(const Block& block, uint64_t pos, uint64_t st
 // Adds the m < 4 samples from j on, from position pos and grain phase q, the
 // last of a run; every position lies in the valid range. The lanes past
 // them repeat the last one and are not stored.
-template <int S, bool Slide>
+template <int S, int Form>
 VORN_ALWAYS_INLINE void add_part(const Block& b, uint64_t pos, uint64_t step, uint32_t q, int32_t j, int32_t m) {
     const uint64_t p1 = m > 1 ? pos + step : pos, p2 = m > 2 ? p1 + step : p1;
     const uint32_t q1 = m > 1 ? q + b.incr : q, q2 = m > 2 ? q1 + b.incr : q1;
     const __m256d v = interpolate<S>(b, pos, p1, p2, p2);
-    __m128 win;
-    if constexpr (Slide)
-        win = window_slide(b, _mm_setr_epi32(static_cast<int32_t>(q), static_cast<int32_t>(q1),
-                                             static_cast<int32_t>(q2), static_cast<int32_t>(q2)));
-    else
-        win = window_apart(b, q, q1, q2, q2);
+    const __m128 win = window_at<Form>(b, q, q1, q2, q2,
+                                       _mm_setr_epi32(static_cast<int32_t>(q), static_cast<int32_t>(q1),
+                                                      static_cast<int32_t>(q2), static_cast<int32_t>(q2)));
     const __m128i mask = _mm_cmpgt_epi32(_mm_set1_epi32(m), _mm_setr_epi32(0, 1, 2, 3));
     float* out = b.out + j;
     _mm_maskstore_ps(out, mask, accumulate(b, v, win, _mm_maskload_ps(out, mask)));
@@ -175,26 +174,32 @@ uint32_t run_grains_avx2(Granulator& g, uint32_t P, const VectorContext& c) {
                   _mm256_set1_pd(c.gain),
                   _mm_mullo_epi32(_mm_setr_epi32(0, 1, 2, 3), _mm_set1_epi32(static_cast<int32_t>(incr))),
                   incr,
-                  hidden_32(),
-                  3 * uint64_t{incr} < uint64_t{7} << 19};
-    const auto all = [&](auto form, auto slide) {
+                  hidden_32()};
+    const auto all = [&](auto form, auto window) {
         constexpr int S = decltype(form)::value;
-        constexpr bool Slide = decltype(slide)::value;
+        constexpr int Form = decltype(window)::value;
         return each_grain(g, P, [&](Grain& gr) {
             return run_grain(g, gr, P, c, [&](uint64_t pos, uint64_t step, uint32_t q, int32_t j, int32_t len) {
                 return run_blocks<4, S>(
                     c, pos, step, q, j, len,
                     [&](uint64_t at, uint32_t phase, int32_t k, int32_t count) {
-                        add_blocks<S, Slide>(b, at, step, phase, k, count);
+                        add_blocks<S, Form>(b, at, step, phase, k, count);
                     },
                     [&](uint64_t at, uint32_t phase, int32_t k, int32_t m) {
-                        add_part<S, Slide>(b, at, step, phase, k, m);
+                        add_part<S, Form>(b, at, step, phase, k, m);
                     });
             });
         });
     };
-    return by_stride(c, [&](auto form) {
-        return b.slide ? all(form, std::true_type{}) : all(form, std::false_type{});
+    // The window's reading by how far apart a block's entries lie.
+    const uint64_t apart = uint64_t{incr};
+    const int form = 3 * apart < uint64_t{7} << 19 ? kSlide : apart < uint64_t{7} << 19 ? kPairs : kApart;
+    return by_stride(c, [&](auto S) {
+        switch (form) {
+            case kSlide: return all(S, std::integral_constant<int, kSlide>{});
+            case kPairs: return all(S, std::integral_constant<int, kPairs>{});
+            default: return all(S, std::integral_constant<int, kApart>{});
+        }
     });
 }
 
