@@ -11,17 +11,15 @@ namespace {
 // Splits x into a signed 32.32 pair: floor for the integer part, the
 // truncated remainder times 2^32 for the fraction, each kept to 32 bits.
 // The floor is taken in integers, as trunc_low32(std::floor(x)) would give
-// it: where x lies within the 64-bit range so does its floor, and the
-// truncation less one below a negative non-integer is that floor; outside
-// it (and for NaN) so does the floor, and both give 0.
+// it: within the 64-bit range the truncation, less one below a negative
+// non-integer, is the floor. Outside it, and for NaN, the truncation is
+// INT64_MIN, whose low 32 bits are 0, as the floor's would be; it takes no
+// step back (-2^63 itself is its own floor).
 void to_fixed(double x, int32_t& whole, uint32_t& frac) {
-    if (x >= -9223372036854775808.0 && x < 9223372036854775808.0) {
-        int64_t i = static_cast<int64_t>(x);
-        if (static_cast<double>(i) > x) --i;
-        whole = static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(i)));
-    } else {
-        whole = 0;
-    }
+    const int64_t t = trunc_to_int64(x);
+    uint64_t i = static_cast<uint64_t>(t);
+    if (t != INT64_MIN && static_cast<double>(t) > x) --i;
+    whole = static_cast<int32_t>(static_cast<uint32_t>(i));
     frac = trunc_low32u((x - whole) * 4294967296.0);
 }
 

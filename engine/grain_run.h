@@ -154,6 +154,11 @@ static inline uint64_t run_blocks(const VectorContext& c, uint64_t pos, uint64_t
             const uint64_t last = pos + static_cast<uint64_t>(len - 1) * step;
             const unsigned first_in = static_cast<uint32_t>(whole_of(pos)) - 1u < lim;
             const unsigned last_in = static_cast<uint32_t>(whole_of(last)) - 1u < lim;
+            // A run that ends before the first valid position, or starts
+            // after the last, adds nothing (a grain off the source). Ending
+            // at or after its start, the run did not pass 2^63 on the way.
+            const int32_t from = whole_of(pos), to = whole_of(last);
+            if ((to <= 0 && from <= to) || int64_t{from} > int64_t{lim}) return last + step;
             if (first_in & last_in) {
                 const int32_t count = len / W, m = len % W;
                 if (count > 0) blocks(pos, q, j, count);

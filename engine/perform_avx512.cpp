@@ -76,7 +76,14 @@ VORN_ALWAYS_INLINE __m512d interpolate(const Block& b, const uint64_t (&p)[8]) {
 
 // ---------------------------------------------------------------------------
 // Window entries of eight samples, their grain phases `phases`, none past
-// the end of the period; qs holds the phases of samples 0, 2, 4 and 6.
+// the end of the period; qs holds the phases of samples 0, 2, 4 and 6. By
+// how far apart the entries lie (the shorter the grain, the farther): all
+// within sixteen of the first, one load and a permute; each half within
+// sixteen of its first, two loads and a two-source permute; each pair, four
+// loads, two permutes and a blend; farther, a gather. Zen 4's gather is
+// slow: with it in place of the others, 512 grains at the original pitch
+// cost 0.69 instead of 0.52 ns per grain-sample at 10 ms, 0.63 instead of
+// 0.39 at 40 ms and 0.61 instead of 0.37 at 100 ms.
 
 enum WindowForm { kSlide, kHalves, kQuarters, kGather };
 
