@@ -4,7 +4,7 @@
 // denormal floats or near-silence, which must cost no more than sound.
 // BM_Stride reads the source as Pd's arrays (stride 2) and multichannel
 // buffer~ objects (any stride) hold it, against the contiguous mono form.
-// BM_Period varies the grain period from 1 to 500 ms. BM_Exp: the engine's
+// BM_Period varies the grain period from 1 to 500 ms, at 0 and +700 cents. BM_Exp: the engine's
 // exp_cr per call, against the C library's exp.
 #include <benchmark/benchmark.h>
 
@@ -47,11 +47,11 @@ vorn::detail::GrainKernel kernel_of(int k, const char** missing) {
         return nullptr;
     }
     switch (k) {
-        case kPortable: return vorn::detail::run_grain_portable;
-        case kPlain: return vorn::detail::run_grain_plain;
+        case kPortable: return vorn::detail::run_grains_portable;
+        case kPlain: return vorn::detail::run_grains_plain;
 #if defined(__x86_64__) || defined(__i386__)
-        case kAvx2: return vorn::detail::run_grain_avx2;
-        case kAvx512: return vorn::detail::run_grain_avx512;
+        case kAvx2: return vorn::detail::run_grains_avx2;
+        case kAvx512: return vorn::detail::run_grains_avx512;
 #endif
         default: return vorn::detail::fast_kernel();
     }
@@ -119,11 +119,13 @@ void BM_Stride(benchmark::State& state) {
     run(state, 10, 0.0, static_cast<int>(state.range(0)), samples, stride);
 }
 
-// 512 grains of each period, ms, with each kernel: short grains restart
-// often and spread each block's window entries wide.
+// 512 grains of each period, ms, with each kernel, at the original pitch
+// (one frame a sample) and transposed: short grains restart often and
+// spread each block's window entries wide.
 void BM_Period(benchmark::State& state) {
     static const std::vector<float> samples = make_source(10 * kRate);
-    run(state, 9, 0.0, static_cast<int>(state.range(1)), samples, 1, static_cast<double>(state.range(0)));
+    run(state, 9, static_cast<double>(state.range(2)), static_cast<int>(state.range(1)), samples, 1,
+        static_cast<double>(state.range(0)));
 }
 
 // 4096 arguments spread over the transposition range, +-38400 cents.
@@ -171,8 +173,8 @@ BENCHMARK(BM_Source)
     ->Unit(benchmark::kMicrosecond);
 
 BENCHMARK(BM_Period)
-    ->ArgNames({"period_ms", "kernel"})
-    ->ArgsProduct({{1, 5, 10, 20, 40, 100, 500}, {kAvx512, kAvx2, kPortable, kPlain}})
+    ->ArgNames({"period_ms", "kernel", "cents"})
+    ->ArgsProduct({{1, 5, 10, 20, 40, 100, 500}, {kAvx512, kAvx2, kPortable, kPlain}, {0, 700}})
     ->Unit(benchmark::kMicrosecond);
 
 BENCHMARK(BM_Stride)

@@ -27,6 +27,14 @@ struct VectorContext {
     int32_t incr;            // master phase step, > 0 in the run-cutting kernels
 };
 
+// The kernels' block bodies are inlined into their loops whatever the
+// compiler's size limits say: a call per block would cost more than the block.
+#if defined(__GNUC__)
+#define VORN_ALWAYS_INLINE inline __attribute__((always_inline))
+#else
+#define VORN_ALWAYS_INLINE inline
+#endif
+
 inline constexpr uint32_t kPhaseMask = 0x7fffffffu;
 inline constexpr uint64_t kPeriod = uint64_t{1} << 31;
 
@@ -34,6 +42,11 @@ inline constexpr uint64_t kPeriod = uint64_t{1} << 31;
 // positions of a run rise without passing 2^64 from a valid index, so they
 // all lie in the valid range when the first and the last do.
 inline constexpr uint64_t kMonotoneStep = uint64_t{1} << 40;
+
+// A step of exactly one frame (a grain at its original pitch): a run's
+// positions are its first plus 0, 1, 2, ... frames, all with the first one's
+// fraction and so its weight row.
+inline constexpr uint64_t kUnitStep = uint64_t{1} << 32;
 
 // The helpers below have internal linkage: the AVX2 and AVX-512 kernels'
 // files are compiled for those extensions, and their copies must never stand
@@ -105,9 +118,11 @@ static inline uint32_t run_grain(Granulator& g, Grain& gr, uint32_t P, const Vec
         }
         // Samples up to the next wrap, at most to the end of the vector; most
         // grains do not wrap within a vector, and those need no division.
+        // (2^31 - q + incr - 1 is below 2^32: a 32-bit division.)
         const uint64_t rest = static_cast<uint64_t>(c.n - j);
-        const int32_t len = q + (rest - 1) * incr < kPeriod ? static_cast<int32_t>(rest)
-                                                            : static_cast<int32_t>((kPeriod - q + incr - 1) / incr);
+        const int32_t len = q + (rest - 1) * incr < kPeriod
+                                ? static_cast<int32_t>(rest)
+                                : static_cast<int32_t>(static_cast<uint32_t>(kPeriod - q + incr - 1) / incr);
         pos = body(pos, step, q, j, len);
         p = q + static_cast<uint32_t>(len) * incr;
         j += len;
@@ -117,22 +132,49 @@ static inline uint32_t run_grain(Granulator& g, Grain& gr, uint32_t P, const Vec
     return p;
 }
 
-// A wide kernel's body: samples j .. j+len-1 of a run, W at a time through
-// `add_block(pos, q, j)` where all W positions lie in the valid range, one by
-// one elsewhere. Returns the position after them.
-template <int W, int S, class AddBlock>
+// Below this many samples a run's span, (len - 1) * step with a small step,
+// stays under 2^63: from a valid position the run cannot pass 2^64.
+inline constexpr int32_t kLongestRun = int32_t{1} << 23;
+
+// A wide kernel's body: samples j .. j+len-1 of a run. Where the run's first
+// and last positions lie in the valid range (with a small step, every one
+// between them does too), `blocks(pos, q, j, count)` adds `count` blocks of W
+// samples and `part(pos, q, j, m)` the m < W samples after them, with no
+// further test. Elsewhere, near the ends of the source, W at a time through
+// `blocks` where a block's first and last positions lie in range, one by one
+// otherwise. Returns the position after them.
+template <int W, int S, class Blocks, class Part>
 static inline uint64_t run_blocks(const VectorContext& c, uint64_t pos, uint64_t step, uint32_t q, int32_t j,
-                                  int32_t len, AddBlock&& add_block) {
+                                  int32_t len, Blocks&& blocks, Part&& part) {
     const uint32_t incr = static_cast<uint32_t>(c.incr);
     const int32_t end = j + len;
     if (step < kMonotoneStep) {
         const uint32_t lim = c.in_range;
+        if (len <= kLongestRun) {
+            const uint64_t last = pos + static_cast<uint64_t>(len - 1) * step;
+            const unsigned first_in = static_cast<uint32_t>(whole_of(pos)) - 1u < lim;
+            const unsigned last_in = static_cast<uint32_t>(whole_of(last)) - 1u < lim;
+            // A run that ends before the first valid position, or starts
+            // after the last, adds nothing (a grain off the source). Ending
+            // at or after its start, the run did not pass 2^63 on the way.
+            const int32_t from = whole_of(pos), to = whole_of(last);
+            if ((to <= 0 && from <= to) || int64_t{from} > int64_t{lim}) return last + step;
+            if (first_in & last_in) {
+                const int32_t count = len / W, m = len % W;
+                if (count > 0) blocks(pos, q, j, count);
+                if (m == 0) return last + step;
+                const int32_t done = count * W;
+                const uint64_t at = pos + static_cast<uint64_t>(done) * step;
+                part(at, q + static_cast<uint32_t>(done) * incr, j + done, m);
+                return last + step;
+            }
+        }
         const uint64_t last = (W - 1) * step, stride = W * step;
         for (; j + W <= end; j += W, q += W * incr, pos += stride) {
             const unsigned first_in = static_cast<uint32_t>(whole_of(pos)) - 1u < lim;
             const unsigned last_in = static_cast<uint32_t>(whole_of(pos + last)) - 1u < lim;
             if (first_in & last_in)
-                add_block(pos, q, j);
+                blocks(pos, q, j, 1);
             else
                 for (int k = 0; k < W; ++k) add_sample<S>(c, pos + k * step, q + k * incr, j + k);
         }
@@ -141,17 +183,35 @@ static inline uint64_t run_blocks(const VectorContext& c, uint64_t pos, uint64_t
     return pos;
 }
 
+// Every active grain of the vector through `grain(gr)`, which returns the
+// grain's phase after the vector; grain 0's (offset 0) is the new master
+// phase. P if there is none.
+template <class PerGrain>
+static inline uint32_t each_grain(Granulator& g, uint32_t P, PerGrain&& grain) {
+    uint32_t phase = P;
+    Grain* grains = g.grains;
+    const int32_t count = g.overlap;
+    for (int32_t i = 0; i < count; ++i) {
+        const uint32_t p = grain(grains[i]);
+        if (i == 0) phase = p;
+    }
+    return phase;
+}
+
 // The plain per-sample loop for one grain: used when the phase step is not
 // positive, where the phase may wrap without a restart.
 uint32_t run_grain_plain(Granulator& g, Grain& gr, uint32_t P, const VectorContext& c);
 
-uint32_t run_grain_portable(Granulator& g, Grain& gr, uint32_t P, const VectorContext& c);
+// The kernels: every active grain through the vector from master phase P;
+// each returns the new master phase.
+uint32_t run_grains_plain(Granulator& g, uint32_t P, const VectorContext& c);
+uint32_t run_grains_portable(Granulator& g, uint32_t P, const VectorContext& c);
 #if defined(__x86_64__) || defined(__i386__)
-uint32_t run_grain_avx2(Granulator& g, Grain& gr, uint32_t P, const VectorContext& c);
-uint32_t run_grain_avx512(Granulator& g, Grain& gr, uint32_t P, const VectorContext& c);
+uint32_t run_grains_avx2(Granulator& g, uint32_t P, const VectorContext& c);
+uint32_t run_grains_avx512(Granulator& g, uint32_t P, const VectorContext& c);
 #endif
 
-using GrainKernel = uint32_t (*)(Granulator&, Grain&, uint32_t, const VectorContext&);
+using GrainKernel = uint32_t (*)(Granulator&, uint32_t, const VectorContext&);
 
 // The kernel that perform uses on this processor.
 GrainKernel fast_kernel();

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "convert.h"
+#include "crmath.h"
 
 namespace vorn {
 
@@ -23,6 +24,13 @@ int32_t phase_step(double period) { return trunc_low32(2147483648.0 / period); }
 
 float gain_for(int32_t overlap) { return overlap > 2 ? static_cast<float>(2.0 / overlap) : 1.0f; }
 
+// Entry i of the list and its reading speed, the ratio start_grain would
+// compute for it: a grain start then takes it from the table.
+void set_entry(Granulator& g, int32_t i, double cents) {
+    g.transp[i] = cents;
+    g.ratio[i] = speed_of(cents);
+}
+
 }  // namespace
 
 void init(Granulator& g, bool has_log2, int32_t log2) {
@@ -35,6 +43,7 @@ void init(Granulator& g, bool has_log2, int32_t log2) {
             g.grains[i] = Grain{0, 0, 0, 0, phase_offset(static_cast<uint32_t>(i))};
     g.pos_jitter = 5.0;
     for (double& t : g.transp) t = 0.0;
+    for (double& r : g.ratio) r = speed_of(0.0);
     g.n_transp = 1;
     g.transp_jitter = 0.0;
     g.period = 60.0;
@@ -56,17 +65,17 @@ void set_pos_jitter(Granulator& g, double ms) { g.pos_jitter = ms * g.ms_scale; 
 
 void set_transposition(Granulator& g, double cents) {
     g.n_transp = 1;
-    g.transp[0] = cents;
+    set_entry(g, 0, cents);
 }
 
 void set_transp_list(Granulator& g, const double* values, int32_t count) {
     if (count <= 0) {
         g.n_transp = 1;
-        g.transp[0] = 0.0;
+        set_entry(g, 0, 0.0);
         return;
     }
     if (count > kMaxTransp) count = kMaxTransp;  // surplus values are dropped
-    for (int32_t i = 0; i < count; ++i) g.transp[i] = values[i];
+    for (int32_t i = 0; i < count; ++i) set_entry(g, i, values[i]);
     g.n_transp = count;
 }
 

@@ -37,6 +37,7 @@ inline constexpr int32_t kMaxOverlap = 1024;
 struct Granulator {
     double pos_jitter;          // half-width of the start jitter, samples (ms before compile)
     double transp[kMaxTransp];  // transposition list, cents
+    double ratio[kMaxTransp];   // each entry's reading speed, exp_cr(cents * ln 2 / 1200), set with it
     double transp_jitter;       // half-width of the detune, cents; effective only when > 0
     double period;              // grain period, samples (ms before compile)
     int32_t n_transp;           // used entries of transp, 1..256
@@ -78,6 +79,12 @@ void set_overlap(Granulator& g, int32_t log2);
 // millisecond settings at the first compile, clamps the period, resets the
 // master phase. The caller then restarts every grain.
 void compile(Granulator& g, double sample_rate);
+
+// The reading speed of a transposition in cents: e^(cents * 0.00057762265047),
+// 0.00057762265047 being ln(2)/1200 to eleven digits, through exp_cr, not the
+// C library's exp, which rounds some arguments the other way on some
+// platforms: every build gets the same ratio.
+double speed_of(double cents);
 
 // Starts `grain` afresh around `position` (samples), drawing its jitter,
 // transposition and detune from the library-wide random source.

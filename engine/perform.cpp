@@ -38,16 +38,20 @@ uint32_t run_grain_plain(Granulator& g, Grain& gr, uint32_t P, const VectorConte
     return by_stride(c, [&](auto form) { return plain_loop<decltype(form)::value>(g, gr, P, c); });
 }
 
+uint32_t run_grains_plain(Granulator& g, uint32_t P, const VectorContext& c) {
+    return each_grain(g, P, [&](Grain& gr) { return run_grain_plain(g, gr, P, c); });
+}
+
 namespace {
 
 GrainKernel function_of(Kernel k) {
     switch (k) {
-        case Kernel::Plain: return run_grain_plain;
+        case Kernel::Plain: return run_grains_plain;
 #if defined(__x86_64__) || defined(__i386__)
-        case Kernel::Avx2: return run_grain_avx2;
-        case Kernel::Avx512: return run_grain_avx512;
+        case Kernel::Avx2: return run_grains_avx2;
+        case Kernel::Avx512: return run_grains_avx512;
 #endif
-        default: return run_grain_portable;
+        default: return run_grains_portable;
     }
 }
 
@@ -76,15 +80,10 @@ void perform_with(Granulator& g, const float* in, float* out, int32_t n, GrainKe
     const int32_t stride = src->stride > 1 ? src->stride : 1;
     const VectorContext c{in, out, n, src->samples, stride, frames > 3 ? static_cast<uint32_t>(frames - 3) : 0u,
                           window_table, static_cast<double>(g.gain), g.phase_incr};
-    const uint32_t P = g.phase;
-    Grain* grains = g.grains;
     // Without a positive step the phase may wrap without a restart: only
     // the plain loop follows that.
-    const GrainKernel kernel = c.incr > 0 ? fast : run_grain_plain;
-    for (int32_t i = 0; i < g.overlap; ++i) {
-        const uint32_t p = kernel(g, grains[i], P, c);
-        if (i == 0) g.phase = p;
-    }
+    const GrainKernel kernel = c.incr > 0 ? fast : run_grains_plain;
+    g.phase = kernel(g, g.phase, c);
 }
 
 }  // namespace detail
@@ -98,10 +97,11 @@ bool kernel_available(Kernel k) {
         case Kernel::Plain: return true;
 #if defined(__x86_64__) || defined(__i386__)
         case Kernel::Sse2: return __builtin_cpu_supports("sse2");
-        case Kernel::Avx2: return __builtin_cpu_supports("avx2");
+        // The wide kernels use BMI2's shifts and rotations too.
+        case Kernel::Avx2: return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi2");
         case Kernel::Avx512:
             return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
-                   __builtin_cpu_supports("avx512vl");
+                   __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("bmi2");
 #endif
         default: return false;
     }

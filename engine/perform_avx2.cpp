@@ -19,71 +19,187 @@ struct Block {
     float* out;
     __m256d gain;
     __m128i phase_lanes;  // 0, incr, 2 incr, 3 incr
-    bool slide;           // the four window entries lie within eight
+    uint32_t incr;
+    unsigned whole;       // 32 (first_tap)
 };
 
 // One sample's four tap products: taps at -1, 0, +1, +2 times weights c0..c3.
 template <int S>
-inline __m256d products(const Block& b, uint64_t pos) {
+VORN_ALWAYS_INLINE __m256d products(const Block& b, uint64_t pos) {
+    const float* t = first_tap<S>(b.samples, b.stride, pos, b.whole);
     __m128 four;
     if constexpr (S == 2) {
         // Eight floats from the first tap; the taps are the even ones.
-        const __m256 eight = _mm256_loadu_ps(taps_at<2>(b.samples, 2, pos));
+        const __m256 eight = _mm256_loadu_ps(t);
         four = _mm256_castps256_ps128(_mm256_permutevar8x32_ps(eight, _mm256_setr_epi32(0, 2, 4, 6, 0, 2, 4, 6)));
     } else {
-        four = load_taps<S>(b.samples, b.stride, pos);
+        four = taps_from<S>(t, b.stride);
     }
-    const __m256d taps = _mm256_cvtps_pd(four);
-    return _mm256_mul_pd(taps, _mm256_load_pd(row_at(pos)));
+    return _mm256_mul_pd(_mm256_cvtps_pd(four), _mm256_load_pd(weight_row(pos)));
 }
 
-// Adds samples j .. j+3 at positions pos, pos + step, ...; all lie in the
-// valid range. q is the first sample's grain phase.
+// The interpolated values of four samples at positions p0..p3, each summed
+// as the plain loop sums it: ((x3 + x2) + x0) + x1.
 template <int S>
-inline void add_four(const Block& b, uint64_t pos, uint64_t step, uint32_t q, uint32_t incr, int32_t j) {
-    const uint64_t pos2 = pos + 2 * step;
-    const __m256d p0 = products<S>(b, pos), p1 = products<S>(b, pos + step);
-    const __m256d p2 = products<S>(b, pos2), p3 = products<S>(b, pos2 + step);
+VORN_ALWAYS_INLINE __m256d interpolate(const Block& b, uint64_t p0, uint64_t p1, uint64_t p2, uint64_t p3) {
+    const __m256d a = products<S>(b, p0), c = products<S>(b, p1);
+    const __m256d d = products<S>(b, p2), e = products<S>(b, p3);
     // Transpose: x_k holds product k of the four samples.
-    const __m256d u0 = _mm256_unpacklo_pd(p0, p1), u1 = _mm256_unpackhi_pd(p0, p1);
-    const __m256d u2 = _mm256_unpacklo_pd(p2, p3), u3 = _mm256_unpackhi_pd(p2, p3);
+    const __m256d u0 = _mm256_unpacklo_pd(a, c), u1 = _mm256_unpackhi_pd(a, c);
+    const __m256d u2 = _mm256_unpacklo_pd(d, e), u3 = _mm256_unpackhi_pd(d, e);
     const __m256d x0 = _mm256_permute2f128_pd(u0, u2, 0x20), x2 = _mm256_permute2f128_pd(u0, u2, 0x31);
     const __m256d x1 = _mm256_permute2f128_pd(u1, u3, 0x20), x3 = _mm256_permute2f128_pd(u1, u3, 0x31);
-    // Window: four entries close together (a small phase step) come from one
-    // load of eight, others one by one.
-    __m128 win;
-    if (b.slide) {
-        const __m128i phases = _mm_add_epi32(_mm_set1_epi32(static_cast<int32_t>(q)), b.phase_lanes);
-        const uint32_t first = q >> 19;
-        const __m128i offsets = _mm_sub_epi32(_mm_srli_epi32(phases, 19), _mm_set1_epi32(static_cast<int32_t>(first)));
-        win = _mm256_castps256_ps128(
-            _mm256_permutevar8x32_ps(_mm256_loadu_ps(b.window + first), _mm256_castsi128_si256(offsets)));
-    } else {
-        const float* w = b.window;
-        win = _mm_setr_ps(w[q >> 19], w[(q + incr) >> 19], w[(q + 2 * incr) >> 19], w[(q + 3 * incr) >> 19]);
-    }
+    return _mm256_add_pd(_mm256_add_pd(_mm256_add_pd(x3, x2), x0), x1);
+}
 
-    __m256d v = _mm256_add_pd(_mm256_add_pd(_mm256_add_pd(x3, x2), x0), x1);
+// Window entries of four samples, their grain phases q0..q3 (and as a
+// vector, `phases`), none past the end of the period: all four within eight
+// of the first, one load and a permute; each pair within eight of its first,
+// two loads, two permutes and a blend; farther apart, one by one.
+enum WindowForm { kSlide, kPairs, kApart };
+
+template <int Form>
+VORN_ALWAYS_INLINE __m128 window_at(const Block& b, uint32_t q0, uint32_t q1, uint32_t q2, uint32_t q3,
+                                    __m128i phases) {
+    const float* w = b.window;
+    if constexpr (Form == kSlide) {
+        const __m128i entries = _mm_srli_epi32(phases, 19);
+        const __m128i offsets = _mm_sub_epi32(entries, _mm_shuffle_epi32(entries, 0));
+        const float* first = w + static_cast<uint32_t>(_mm_cvtsi128_si32(entries));
+        return _mm256_castps256_ps128(
+            _mm256_permutevar8x32_ps(_mm256_loadu_ps(first), _mm256_castsi128_si256(offsets)));
+    } else if constexpr (Form == kPairs) {
+        const __m128i entries = _mm_srli_epi32(phases, 19);
+        const __m256i offsets =
+            _mm256_castsi128_si256(_mm_sub_epi32(entries, _mm_shuffle_epi32(entries, _MM_SHUFFLE(2, 2, 0, 0))));
+        const __m256 lo = _mm256_permutevar8x32_ps(_mm256_loadu_ps(w + (q0 >> 19)), offsets);
+        const __m256 hi = _mm256_permutevar8x32_ps(_mm256_loadu_ps(w + (q2 >> 19)), offsets);
+        return _mm256_castps256_ps128(_mm256_blend_ps(lo, hi, 0x0c));
+    } else {
+        return _mm_setr_ps(w[q0 >> 19], w[q1 >> 19], w[q2 >> 19], w[q3 >> 19]);
+    }
+}
+
+// out + (v * window) * gain, rounded to float.
+VORN_ALWAYS_INLINE __m128 accumulate(const Block& b, __m256d v, __m128 win, __m128 out) {
     v = _mm256_mul_pd(v, _mm256_cvtps_pd(win));
     v = _mm256_mul_pd(v, b.gain);
-    const __m256d o = _mm256_add_pd(_mm256_cvtps_pd(_mm_loadu_ps(b.out + j)), v);
-    _mm_storeu_ps(b.out + j, _mm256_cvtpd_ps(o));
+    return _mm256_cvtpd_ps(_mm256_add_pd(_mm256_cvtps_pd(out), v));
+}
+
+// Four consecutive frames' floats from p on, for the unit step.
+template <int S>
+VORN_ALWAYS_INLINE __m256d frames4(const float* p) {
+    if constexpr (S == 1)
+        return _mm256_cvtps_pd(_mm_loadu_ps(p));
+    else  // each frame's value is the first of its two floats
+        return _mm256_cvtps_pd(_mm256_castps256_ps128(
+            _mm256_permutevar8x32_ps(_mm256_loadu_ps(p), _mm256_setr_epi32(0, 2, 4, 6, 0, 2, 4, 6))));
+}
+
+// add_blocks at the unit step: every sample has the same weight row, and
+// tap k of four consecutive samples is four consecutive frames, so the
+// products need no transpose.
+template <int S, int Form>
+VORN_ALWAYS_INLINE void add_unit_blocks(const Block& block, uint64_t pos, uint32_t q, int32_t j, int32_t count) {
+    const Block b = block;  // in registers
+    const float* t = first_tap<S>(b.samples, b.stride, pos, b.whole);
+    const double* row = weight_row(pos);
+    const __m256d c0 = _mm256_set1_pd(row[0]), c1 = _mm256_set1_pd(row[1]);
+    const __m256d c2 = _mm256_set1_pd(row[2]), c3 = _mm256_set1_pd(row[3]);
+    const uint32_t incr = b.incr;
+    __m128i phases = _mm_add_epi32(_mm_set1_epi32(static_cast<int32_t>(q)), b.phase_lanes);
+    const __m128i advance = _mm_set1_epi32(static_cast<int32_t>(4 * incr));
+    float* out = b.out + j;
+    float* const end = out + 4 * count;
+    for (; out != end; out += 4, t += 4 * S) {
+        const __m256d x0 = _mm256_mul_pd(frames4<S>(t), c0), x1 = _mm256_mul_pd(frames4<S>(t + S), c1);
+        const __m256d x2 = _mm256_mul_pd(frames4<S>(t + 2 * S), c2), x3 = _mm256_mul_pd(frames4<S>(t + 3 * S), c3);
+        const __m256d v = _mm256_add_pd(_mm256_add_pd(_mm256_add_pd(x3, x2), x0), x1);
+        const __m128 win = window_at<Form>(b, q, q + incr, q + 2 * incr, q + 3 * incr, phases);
+        _mm_storeu_ps(out, accumulate(b, v, win, _mm_loadu_ps(out)));
+        if constexpr (Form != kSlide) q += 4 * incr;
+        phases = _mm_add_epi32(phases, advance);
+    }
+}
+
+// Adds `count` blocks of four samples from j on, from position pos and
+// grain phase q; every position lies in the valid range.
+template <int S, int Form>
+VORN_ALWAYS_INLINE void add_blocks(const Block& block, uint64_t pos, uint64_t step, uint32_t q, int32_t j, int32_t count) {
+    if constexpr (S != 0)
+        if (step == kUnitStep) return add_unit_blocks<S, Form>(block, pos, q, j, count);
+    const Block b = block;  // in registers
+    const uint64_t step2 = 2 * step;
+    const uint32_t incr = b.incr;
+    __m128i phases = _mm_add_epi32(_mm_set1_epi32(static_cast<int32_t>(q)), b.phase_lanes);
+    const __m128i advance = _mm_set1_epi32(static_cast<int32_t>(4 * incr));
+    float* out = b.out + j;
+    float* const end = out + 4 * count;
+    for (; out != end; out += 4) {
+        const uint64_t p1 = pos + step, p2 = pos + step2, p3 = p1 + step2;
+        const __m256d v = interpolate<S>(b, pos, p1, p2, p3);
+        const __m128 win = window_at<Form>(b, q, q + incr, q + 2 * incr, q + 3 * incr, phases);
+        _mm_storeu_ps(out, accumulate(b, v, win, _mm_loadu_ps(out)));
+        if constexpr (Form != kSlide) q += 4 * incr;
+        pos = p2 + step2;
+        phases = _mm_add_epi32(phases, advance);
+    }
+}
+
+// Adds the m < 4 samples from j on, from position pos and grain phase q, the
+// last of a run; every position lies in the valid range. The lanes past
+// them repeat the last one and are not stored.
+template <int S, int Form>
+VORN_ALWAYS_INLINE void add_part(const Block& b, uint64_t pos, uint64_t step, uint32_t q, int32_t j, int32_t m) {
+    const uint64_t p1 = m > 1 ? pos + step : pos, p2 = m > 2 ? p1 + step : p1;
+    const uint32_t q1 = m > 1 ? q + b.incr : q, q2 = m > 2 ? q1 + b.incr : q1;
+    const __m256d v = interpolate<S>(b, pos, p1, p2, p2);
+    const __m128 win = window_at<Form>(b, q, q1, q2, q2,
+                                       _mm_setr_epi32(static_cast<int32_t>(q), static_cast<int32_t>(q1),
+                                                      static_cast<int32_t>(q2), static_cast<int32_t>(q2)));
+    const __m128i mask = _mm_cmpgt_epi32(_mm_set1_epi32(m), _mm_setr_epi32(0, 1, 2, 3));
+    float* out = b.out + j;
+    _mm_maskstore_ps(out, mask, accumulate(b, v, win, _mm_maskload_ps(out, mask)));
 }
 
 }  // namespace
 
-uint32_t run_grain_avx2(Granulator& g, Grain& gr, uint32_t P, const VectorContext& c) {
+uint32_t run_grains_avx2(Granulator& g, uint32_t P, const VectorContext& c) {
     const uint32_t incr = static_cast<uint32_t>(c.incr);
-    const Block b{c.samples, static_cast<size_t>(c.stride), c.window, c.out, _mm256_set1_pd(c.gain),
+    const Block b{c.samples,
+                  static_cast<size_t>(c.stride),
+                  c.window,
+                  c.out,
+                  _mm256_set1_pd(c.gain),
                   _mm_mullo_epi32(_mm_setr_epi32(0, 1, 2, 3), _mm_set1_epi32(static_cast<int32_t>(incr))),
-                  3 * uint64_t{incr} < uint64_t{7} << 19};
-    return by_stride(c, [&](auto form) {
+                  incr,
+                  hidden_32()};
+    const auto all = [&](auto form, auto window) {
         constexpr int S = decltype(form)::value;
-        return run_grain(g, gr, P, c, [&](uint64_t pos, uint64_t step, uint32_t q, int32_t j, int32_t len) {
-            return run_blocks<4, S>(c, pos, step, q, j, len, [&](uint64_t at, uint32_t phase, int32_t k) {
-                add_four<S>(b, at, step, phase, incr, k);
+        constexpr int Form = decltype(window)::value;
+        return each_grain(g, P, [&](Grain& gr) {
+            return run_grain(g, gr, P, c, [&](uint64_t pos, uint64_t step, uint32_t q, int32_t j, int32_t len) {
+                return run_blocks<4, S>(
+                    c, pos, step, q, j, len,
+                    [&](uint64_t at, uint32_t phase, int32_t k, int32_t count) {
+                        add_blocks<S, Form>(b, at, step, phase, k, count);
+                    },
+                    [&](uint64_t at, uint32_t phase, int32_t k, int32_t m) {
+                        add_part<S, Form>(b, at, step, phase, k, m);
+                    });
             });
         });
+    };
+    // The window's reading by how far apart a block's entries lie.
+    const uint64_t apart = uint64_t{incr};
+    const int form = 3 * apart < uint64_t{7} << 19 ? kSlide : apart < uint64_t{7} << 19 ? kPairs : kApart;
+    return by_stride(c, [&](auto S) {
+        switch (form) {
+            case kSlide: return all(S, std::integral_constant<int, kSlide>{});
+            case kPairs: return all(S, std::integral_constant<int, kPairs>{});
+            default: return all(S, std::integral_constant<int, kApart>{});
+        }
     });
 }
 

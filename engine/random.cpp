@@ -7,19 +7,6 @@ namespace vorn {
 uint32_t random_state = 1;
 bool random_seeded = false;
 
-uint32_t random_next() {
-    // (16807 * s) mod (2^31 - 1) from 16-bit halves: no 64-bit product, no division.
-    const uint32_t s = random_state;
-    const uint32_t a = (s >> 16) * 16807u;
-    uint32_t b = (s & 0xFFFFu) * 16807u;
-    b += (a & 0x7FFFu) << 16;
-    if (b > 0x7FFFFFFFu) b = (b & 0x7FFFFFFFu) + 1;
-    b += a >> 15;
-    if (b > 0x7FFFFFFFu) b = (b & 0x7FFFFFFFu) + 1;
-    random_state = b;
-    return b;
-}
-
 void random_seed(uint32_t seconds) {
     if (random_seeded) return;
     // 0 and 2^31 - 1 are fixed points of the generator; a reduced seed gives

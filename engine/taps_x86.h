@@ -1,10 +1,13 @@
 // The wide kernels' tap loads on x86: the four taps around a position, one
-// frame apart, as one SSE register, for each stride form. Internal linkage,
+// frame apart, as one SSE register, for each stride form; and where a
+// position's taps and weight row lie, in few instructions. Internal linkage,
 // like grain_run.h's helpers: each kernel file is compiled for its own
 // extensions.
 #pragma once
 
 #include <xmmintrin.h>
+
+#include <bit>
 
 #include "grain_run.h"
 
@@ -18,6 +21,42 @@ static inline __m128 load_taps(const float* samples, size_t stride, uint64_t pos
     } else if constexpr (S == 2) {
         // Eight floats from the first tap: the taps are the even ones. The
         // last float read is the second of the last tap's frame.
+        return _mm_shuffle_ps(_mm_loadu_ps(t), _mm_loadu_ps(t + 4), _MM_SHUFFLE(2, 0, 2, 0));
+    } else {
+        return _mm_setr_ps(t[0], t[stride], t[2 * stride], t[3 * stride]);
+    }
+}
+
+// The first tap of a position: `whole` is 32, held where the compiler cannot
+// see it, so that with BMI2 the shift takes one instruction and leaves the
+// position in place.
+template <int S>
+static VORN_ALWAYS_INLINE const float* first_tap(const float* samples, size_t stride, uint64_t pos, unsigned whole) {
+    return samples + (static_cast<size_t>(pos >> whole) - 1) * stride_of<S>(stride);
+}
+
+// A position's weight row: the top six bits of its fraction times the row's
+// 32 bytes, from one rotation and one mask.
+static VORN_ALWAYS_INLINE const double* weight_row(uint64_t pos) {
+    const uint32_t offset = static_cast<uint32_t>(std::rotr(pos, 21)) & ((kReadRows - 1) * 32u);
+    return reinterpret_cast<const double*>(reinterpret_cast<const char*>(interp_rows) + offset);
+}
+
+// 32, hidden from the optimiser (see first_tap).
+static inline unsigned hidden_32() {
+    unsigned v = 32;
+#if defined(__GNUC__)
+    asm("" : "+r"(v));
+#endif
+    return v;
+}
+
+// Four taps from where first_tap points.
+template <int S>
+static VORN_ALWAYS_INLINE __m128 taps_from(const float* t, size_t stride) {
+    if constexpr (S == 1) {
+        return _mm_loadu_ps(t);
+    } else if constexpr (S == 2) {
         return _mm_shuffle_ps(_mm_loadu_ps(t), _mm_loadu_ps(t + 4), _MM_SHUFFLE(2, 0, 2, 0));
     } else {
         return _mm_setr_ps(t[0], t[stride], t[2 * stride], t[3 * stride]);

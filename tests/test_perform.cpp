@@ -607,6 +607,34 @@ std::vector<Case> perform_cases() {
         c.rounds = 2;
         v.push_back(c);
     }
+    // Every window reading and body of the wide kernels: grain periods from
+    // 1 to 200 ms at 44.1 kHz (a block's window entries one load apart up to
+    // far apart), grains at the original pitch (a step of one frame) and
+    // transposed, contiguous and strided sources, vectors that cut blocks
+    // short, and grains over both ends of the source.
+    for (double ms : {1.0, 3.0, 5.0, 8.0, 10.0, 13.0, 20.0, 30.0, 40.0, 60.0, 100.0, 200.0}) {
+        for (bool unit : {true, false}) {
+            for (int32_t stride : {1, 2, 3}) {
+                Case c;
+                c.name = "Shape" + tag(ms) + "ms" + (unit ? "Unit" : "Transposed") + "Stride" + std::to_string(stride);
+                c.stride = stride;
+                c.has_log2 = true;
+                c.log2 = 5;
+                c.period = ms;
+                c.pos_jitter = unit ? 0.0 : 5.0;
+                c.transp = unit ? std::vector<double>{0.0} : std::vector<double>{-700.0, 0.0, 700.0};
+                c.transp_jitter = unit ? 0.0 : 3.0;
+                c.frames = 22050;
+                c.spiky = stride == 3;
+                c.input = Input::Ramp;
+                c.in_a = -60.0;
+                c.in_b = 560.0;
+                c.sizes = {64, 1, 3, 7, 100, 2048, 2, 5, 63, 64};
+                c.rounds = 2;
+                v.push_back(c);
+            }
+        }
+    }
     return v;
 }
 
@@ -967,8 +995,8 @@ Granulator bare(double pos_jitter, double period, std::vector<double> transp, do
     Granulator g{};
     g.pos_jitter = pos_jitter;
     g.period = period;
-    g.n_transp = static_cast<int32_t>(transp.size());
-    for (size_t k = 0; k < transp.size(); ++k) g.transp[k] = transp[k];
+    // Through the setter, which keeps each entry's reading speed beside it.
+    vorn::set_transp_list(g, transp.data(), static_cast<int32_t>(transp.size()));
     g.transp_jitter = transp_jitter;
     return g;
 }

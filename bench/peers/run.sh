@@ -3,17 +3,20 @@
 # workload, each as a whole process rendering to a file:
 #   Csound's syncgrain, SuperCollider's GrainBuf (scsynth non-realtime) and
 #   pyo's Granulator (offline server).
-# The workload: a 10 s mono source at 44.1 kHz, 100 ms Hann grains at the
-# original pitch, 60 s of output while the read position scans the source at
-# 0.1666 s per second, with 64, 512 and 1024 grains sounding at once.
+# The workload: a 10 s mono source at 44.1 kHz, Hann grains of 100 ms and of
+# 20 ms (where players mostly are) at the original pitch, 60 s of output
+# while the read position scans the source at 0.1666 s per second, with 64,
+# 512 and 1024 grains sounding at once.
 #
 # Usage: bench/peers/run.sh [--quick] [--runs N] [--timeout S]
 #                           [--engines "vorn csound sc pyo"] [--grains "64 512 1024"]
+#                           [--periods "100 20"]
 #   --quick      5 s of output instead of 60 (for trying the script out)
 #   --runs N     best of N runs of every command (default 3; or RUNS=N)
 #   --timeout S  a run that takes longer than S seconds fails (default 900; or TIMEOUT=S)
 #   --engines    which engines to run (vorn always runs: the ratios need it)
 #   --grains     the numbers of overlapping grains
+#   --periods    the grain lengths, ms (one column each in the table)
 #   VORN=PATH    the vorn binary (default build/bin/vorn, else build-dev/bin/vorn)
 #
 # Installs the peers (Debian packages) through scripts/install-deps.sh peers.
@@ -32,9 +35,9 @@ TIMEOUT=${TIMEOUT:-900}
 OUT_SECONDS=60
 ENGINES="vorn csound sc pyo"
 GRAINS="64 512 1024"
+PERIODS="100 20"
 RATE=44100
 SRC_SECONDS=10
-GRAIN_SECONDS=0.1
 SPEED=0.1666
 STARTUP_SECONDS=0.01
 
@@ -54,6 +57,8 @@ while [[ $# -gt 0 ]]; do
     --engines=*) ENGINES=${1#*=} ;;
     --grains) [[ $# -ge 2 ]] || die "--grains needs a list"; GRAINS=$2; shift ;;
     --grains=*) GRAINS=${1#*=} ;;
+    --periods) [[ $# -ge 2 ]] || die "--periods needs a list"; PERIODS=$2; shift ;;
+    --periods=*) PERIODS=${1#*=} ;;
     -h|--help) usage; exit 0 ;;
     *) usage >&2; die "unknown argument '$1'" ;;
   esac
@@ -63,6 +68,10 @@ done
 [[ "$TIMEOUT" =~ ^[1-9][0-9]*$ ]] || die "--timeout: '$TIMEOUT' is not a whole number of seconds"
 ENGINES=${ENGINES//,/ }
 GRAINS=${GRAINS//,/ }
+PERIODS=${PERIODS//,/ }
+for p in $PERIODS; do
+  [[ "$p" =~ ^[1-9][0-9]*$ ]] && (( p <= 10000 )) || die "--periods: $p is not a whole number of ms from 1 to 10000"
+done
 for g in $GRAINS; do
   [[ "$g" =~ ^[0-9]+$ ]] && (( g >= 2 && g <= 1024 && (g & (g - 1)) == 0 )) \
     || die "--grains: $g is not a power of two from 2 to 1024 (vorn~ has 2^n grains)"
@@ -113,16 +122,19 @@ check=$("$PY" "$here/wavcheck.py" "$src" --seconds "$SRC_SECONDS") \
 frames=$(( SRC_SECONDS * RATE ))
 
 # --- one command per engine ------------------------------------------------
-# prepare ENGINE GRAINS SECONDS OUT: writes what the command reads, untimed,
-# and sets the array cmd to the command to time.
+# prepare ENGINE GRAINS SECONDS OUT PERIOD: writes what the command reads,
+# untimed, and sets the array cmd to the command to time. PERIOD is the grain
+# length in ms.
 
 prepare() {
-  local engine=$1 grains=$2 seconds=$3 out=$4 exponent=0 n=$2
-  local job="$tmp/$engine-$grains-$seconds"
+  local engine=$1 grains=$2 seconds=$3 out=$4 period=$5 exponent=0 n=$2
+  local job="$tmp/$engine-$grains-$seconds-$period"
+  local GRAIN_SECONDS
+  GRAIN_SECONDS=$(awk -v p="$period" 'BEGIN{print p / 1000}')
   case "$engine" in
     vorn)
       while (( n > 1 )); do n=$(( n / 2 )); exponent=$(( exponent + 1 )); done
-      cmd=("$VORN" render "$src" -o "$out" -a "$exponent src 0 0 0 $(awk "BEGIN{print $GRAIN_SECONDS*1000}")"
+      cmd=("$VORN" render "$src" -o "$out" -a "$exponent src 0 0 0 $period"
            -p "scan:$SPEED" -d "${seconds}s" --seed 1 -q)
       ;;
     csound)
@@ -142,13 +154,13 @@ prepare() {
   esac
 }
 
-# timed ENGINE GRAINS SECONDS: runs the command once; sets elapsed (seconds)
-# and out, or returns 1 after saying why.
+# timed ENGINE GRAINS SECONDS PERIOD: runs the command once; sets elapsed
+# (seconds) and out, or returns 1 after saying why.
 timed() {
-  local engine=$1 grains=$2 seconds=$3 log="$tmp/run.log" t0 t1 rc
-  out="$tmp/out-$engine-$grains.wav"
+  local engine=$1 grains=$2 seconds=$3 period=$4 log="$tmp/run.log" t0 t1 rc
+  out="$tmp/out-$engine-$grains-$period.wav"
   rm -f "$out"
-  prepare "$engine" "$grains" "$seconds" "$out"
+  prepare "$engine" "$grains" "$seconds" "$out" "$period"
   t0=$EPOCHREALTIME
   rc=0
   # In the background, so that a signal reaches this script at once.
@@ -159,15 +171,15 @@ timed() {
   child=
   elapsed=$(awk -v a="$t0" -v b="$t1" 'BEGIN{printf "%.3f", b - a}')
   if (( rc == 124 || rc == 137 )); then
-    note "${label[$engine]} ($grains grains, $seconds s) timed out after $TIMEOUT s: ${cmd[*]}"
+    note "${label[$engine]} ($grains grains, $period ms, $seconds s) timed out after $TIMEOUT s: ${cmd[*]}"
     return 1
   elif (( rc != 0 )); then
-    note "${label[$engine]} ($grains grains, $seconds s) failed with exit status $rc: ${cmd[*]}"
+    note "${label[$engine]} ($grains grains, $period ms, $seconds s) failed with exit status $rc: ${cmd[*]}"
     note "its last lines of output:"
     tail -n 15 "$log" | sed 's/^/    /' >&2
     return 1
   elif [[ ! -s "$out" ]]; then
-    note "${label[$engine]} ($grains grains, $seconds s) exited 0 but wrote no $out"
+    note "${label[$engine]} ($grains grains, $period ms, $seconds s) exited 0 but wrote no $out"
     tail -n 15 "$log" | sed 's/^/    /' >&2
     return 1
   fi
@@ -179,13 +191,14 @@ min() { awk -v a="$1" -v b="$2" 'BEGIN{print (a == "" || b + 0 < a + 0) ? b : a}
 
 declare -A best=() startup=() status=() level=()
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
-note "vorn: $VORN; output ${OUT_SECONDS} s; best of $RUNS; engines: ${engines[*]}; grains: $GRAINS"
+note "vorn: $VORN; output ${OUT_SECONDS} s; best of $RUNS; engines: ${engines[*]}; grains: $GRAINS; periods: $PERIODS ms"
+first_period=${PERIODS%% *}
 
 for (( run = 1; run <= RUNS; run++ )); do
   # Start-up: the same command with a tiny output.
   for e in "${engines[@]}"; do
     [[ "${status[$e,startup]:-ok}" == ok ]] || continue
-    if timed "$e" 64 "$STARTUP_SECONDS"; then
+    if timed "$e" 64 "$STARTUP_SECONDS" "$first_period"; then
       startup[$e]=$(min "${startup[$e]:-}" "$elapsed")
       note "run $run/$RUNS: ${label[$e]} start-up: $elapsed s"
     else
@@ -195,29 +208,38 @@ for (( run = 1; run <= RUNS; run++ )); do
     rm -f "$out"
   done
   # The workload, engines interleaved so that a burst of load hits them alike.
-  for g in $GRAINS; do
-    for e in "${engines[@]}"; do
-      [[ "${status[$e,$g]:-ok}" == ok && "${status[$e,startup]:-ok}" == ok ]] || continue
-      if ! timed "$e" "$g" "$OUT_SECONDS"; then
-        status[$e,$g]=failed
-        [[ $e == vorn ]] && die "vorn itself failed; nothing to compare with"
-        continue
-      fi
-      if (( run == 1 )); then
-        # A render that is silent, short or broken must not count as fast.
-        if verdict=$("$PY" "$here/wavcheck.py" "$out" --seconds "$OUT_SECONDS" --rate "$RATE"); then
-          level[$e,$g]=$verdict
-        else
-          note "WARNING: ${label[$e]} at $g grains: ${verdict:-cannot check its output}; left out of the comparison"
-          status[$e,$g]=$(awk '{print $1}' <<<"${verdict:-UNREADABLE}")
-          [[ $e == vorn ]] && die "vorn's own output is unusable"
-          rm -f "$out"
+  for p in $PERIODS; do
+    for g in $GRAINS; do
+      for e in "${engines[@]}"; do
+        [[ "${status[$e,$g,$p]:-ok}" == ok && "${status[$e,startup]:-ok}" == ok ]] || continue
+        # Csound's and SuperCollider's grains start on a trigger, at most one
+        # a sample: more starts a second than the sample rate would leave
+        # them fewer grains sounding than asked for.
+        if [[ $e == csound || $e == sc ]] && (( g * 1000 > RATE * p )); then
+          status[$e,$g,$p]=n/a
           continue
         fi
-      fi
-      best[$e,$g]=$(min "${best[$e,$g]:-}" "$elapsed")
-      note "run $run/$RUNS: ${label[$e]} $g grains: $elapsed s"
-      rm -f "$out"
+        if ! timed "$e" "$g" "$OUT_SECONDS" "$p"; then
+          status[$e,$g,$p]=failed
+          [[ $e == vorn ]] && die "vorn itself failed; nothing to compare with"
+          continue
+        fi
+        if (( run == 1 )); then
+          # A render that is silent, short or broken must not count as fast.
+          if verdict=$("$PY" "$here/wavcheck.py" "$out" --seconds "$OUT_SECONDS" --rate "$RATE"); then
+            level[$e,$g,$p]=$verdict
+          else
+            note "WARNING: ${label[$e]} at $g grains, $p ms: ${verdict:-cannot check its output}; left out of the comparison"
+            status[$e,$g,$p]=$(awk '{print $1}' <<<"${verdict:-UNREADABLE}")
+            [[ $e == vorn ]] && die "vorn's own output is unusable"
+            rm -f "$out"
+            continue
+          fi
+        fi
+        best[$e,$g,$p]=$(min "${best[$e,$g,$p]:-}" "$elapsed")
+        note "run $run/$RUNS: ${label[$e]} $g grains, $p ms: $elapsed s"
+        rm -f "$out"
+      done
     done
   done
 done
@@ -257,41 +279,57 @@ echo
 echo "Granular engines, whole process, best of $RUNS: $(date '+%Y-%m-%d %H:%M:%S %Z')"
 echo "machine: ${cpu:-unknown CPU}, $(nproc) cores; load average ${load_before} before, ${load_after} after"
 versions
-echo "workload: ${SRC_SECONDS} s mono source, ${RATE} Hz, $(awk "BEGIN{print $GRAIN_SECONDS*1000}") ms Hann grains, transposition 0,"
+echo "workload: ${SRC_SECONDS} s mono source, ${RATE} Hz, Hann grains of $(sed 's/ / and /g' <<<"$PERIODS") ms, transposition 0,"
 echo "          ${OUT_SECONDS} s of output, position scanning ${SPEED} s of source per second"
-echo "start-up: the same command rendering ${STARTUP_SECONDS} s"
+echo "start-up: the same command rendering ${STARTUP_SECONDS} s; ns/gs: ns per grain-sample; x vorn~: its ns/gs over vorn~'s;"
+echo "n/a: more grain starts a second than samples, which a trigger-started engine cannot give"
 echo
-printf '%-18s %6s %12s %11s %16s %13s\n' engine grains "seconds" "start-up s" "ns/grain-sample" "ratio/vorn~"
-printf '%-18s %6s %12s %11s %16s %13s\n' ------------------ ------ ------------ ----------- ---------------- -------------
+header=$(printf '%-18s %6s' engine grains)
+rule=$(printf '%-18s %6s' ------------------ ------)
+for p in $PERIODS; do
+  header+=$(printf ' | %8s %9s %7s' "${p} ms: s" "ns/gs" "x vorn~")
+  rule+=$(printf ' | %8s %9s %7s' -------- --------- -------)
+done
+echo "$header"
+echo "$rule"
 failures=0
 for g in $GRAINS; do
-  vorn_ns=$(ns_per "${best[vorn,$g]}" "${startup[vorn]}" "$g")
   for e in "${engines[@]}"; do
-    st=${status[$e,$g]:-ok}
-    [[ "${status[$e,startup]:-ok}" == ok ]] || st=failed
-    if [[ $st != ok || -z "${best[$e,$g]:-}" ]]; then
-      printf '%-18s %6s %12s %11s %16s %13s\n' "${label[$e]}" "$g" "$st" "${startup[$e]:--}" "-" "-"
-      failures=$(( failures + 1 ))
-      continue
-    fi
-    ns=$(ns_per "${best[$e,$g]}" "${startup[$e]}" "$g")
-    if [[ $e == vorn ]]; then ratio=1.00
-    else ratio=$(awk -v p="$ns" -v v="$vorn_ns" 'BEGIN{ if (p == "n/a" || v == "n/a" || v <= 0) print "n/a"; else printf "%.2f", p / v }')
-    fi
-    printf '%-18s %6s %12s %11s %16s %13s\n' "${label[$e]}" "$g" "${best[$e,$g]}" "${startup[$e]}" "$ns" "$ratio"
+    line=$(printf '%-18s %6s' "${label[$e]}" "$g")
+    for p in $PERIODS; do
+      st=${status[$e,$g,$p]:-ok}
+      [[ "${status[$e,startup]:-ok}" == ok ]] || st=failed
+      if [[ $st != ok || -z "${best[$e,$g,$p]:-}" ]]; then
+        line+=$(printf ' | %8s %9s %7s' "$st" "-" "-")
+        [[ $st == n/a ]] || failures=$(( failures + 1 ))
+        continue
+      fi
+      ns=$(ns_per "${best[$e,$g,$p]}" "${startup[$e]}" "$g")
+      vorn_ns=$(ns_per "${best[vorn,$g,$p]}" "${startup[vorn]}" "$g")
+      if [[ $e == vorn ]]; then ratio=1.00
+      else ratio=$(awk -v a="$ns" -v v="$vorn_ns" 'BEGIN{ if (a == "n/a" || v == "n/a" || v <= 0) print "n/a"; else printf "%.2f", a / v }')
+      fi
+      line+=$(printf ' | %8s %9s %7s' "${best[$e,$g,$p]}" "$ns" "$ratio")
+    done
+    echo "$line"
   done
 done
 echo
-if [[ -n "${best[vorn,1024]:-}" ]]; then
-  awk -v d="$OUT_SECONDS" -v s="${best[vorn,1024]}" \
-    'BEGIN{ printf "vorn render real-time factor, %g s at 1024 grains: %g / %.3f s = %.1fx real time\n", d, d, s, d / s }'
-fi
+echo "start-up seconds: $(for e in "${engines[@]}"; do printf '%s %s; ' "${label[$e]}" "${startup[$e]:--}"; done)"
+for p in $PERIODS; do
+  if [[ -n "${best[vorn,1024,$p]:-}" ]]; then
+    awk -v d="$OUT_SECONDS" -v s="${best[vorn,1024,$p]}" -v p="$p" \
+      'BEGIN{ printf "vorn render real-time factor, %g s at 1024 grains of %s ms: %g / %.3f s = %.1fx real time\n", d, p, d, s, d / s }'
+  fi
+done
 echo "output levels (first run):"
-for g in $GRAINS; do
-  for e in "${engines[@]}"; do
-    if [[ -n "${level[$e,$g]:-}" ]]; then
-      printf '  %-18s %5s grains: %s\n' "${label[$e]}" "$g" "${level[$e,$g]#ok }"
-    fi
+for p in $PERIODS; do
+  for g in $GRAINS; do
+    for e in "${engines[@]}"; do
+      if [[ -n "${level[$e,$g,$p]:-}" ]]; then
+        printf '  %-18s %5s grains, %4s ms: %s\n' "${label[$e]}" "$g" "$p" "${level[$e,$g,$p]#ok }"
+      fi
+    done
   done
 done
 if (( failures > 0 )); then
