@@ -9,6 +9,7 @@
 #include <new>
 
 #include "control.h"
+#include "convert.h"
 #include "granulator.h"
 #include "random.h"
 #include "tables.h"
@@ -40,6 +41,9 @@ struct Vorn {
     vorn::SampleSource source;
     t_sample* scratch;       // a copy of the input when Pd hands one vector for both
     int scratch_size;
+#ifdef VORN_PD_REPORT_SHARING
+    int serial;              // creation order, from 1
+#endif
 };
 
 static_assert(sizeof(t_sample) == sizeof(float) && sizeof(t_float) == sizeof(float),
@@ -100,6 +104,15 @@ void lookup(Vorn* x) {
 void vorn_number(Vorn* x, t_floatarg f) { vorn::number_at_inlet(x->engine, x->inlet, f); }
 
 void vorn_list(Vorn* x, t_symbol*, int argc, t_atom* argv) {
+    // A list of one number is that number, as everywhere in Pd: qlist,
+    // text sequence and list objects send numbers so.
+    if (argc == 1 && argv[0].a_type == A_FLOAT) {
+        if (x->inlet == 0)
+            pd_float(&x->obj.ob_pd, argv[0].a_w.w_float);  // the left inlet's constant
+        else
+            vorn_number(x, argv[0].a_w.w_float);
+        return;
+    }
     vorn::Arg args[vorn::kMaxTransp];
     vorn::list_at_inlet(x->engine, x->inlet, args, args_of(argc, argv, args, vorn::kMaxTransp));
 }
@@ -121,16 +134,22 @@ void vorn_overlap(Vorn* x, t_symbol*, int argc, t_atom* argv) {
 // Pd sends "loadbang" with a stage; vorn~ binds at the load stage (0), as a
 // "loadbang" typed into a message box asks too.
 void vorn_loadbang(Vorn* x, t_floatarg stage) {
-    if (static_cast<int>(stage) == 0) lookup(x);
+    if (vorn::trunc_to_int64(stage) == 0) lookup(x);
 }
 
+// While DSP is off, Pd tells vorn~ nothing when its array is resized or
+// deleted (the next "dsp" binds afresh, and meanwhile nothing reads it):
+// print looks the bound name up again, quietly, and reports the array it
+// finds now, at its size of now, which is what the next "dsp" binds.
 void vorn_print(Vorn* x) {
-    if (!x->array) {
+    int size = 0;
+    t_word* words = nullptr;
+    if (!x->array || !find_array(x->array_name, &size, &words)) {
         post("vorn~: no arrays");
         return;
     }
     post("vorn~");
-    post("  array \"%s\": %d samples", x->array_name->s_name, static_cast<int>(x->source.frames));
+    post("  array \"%s\": %d samples", x->array_name->s_name, size);
 }
 
 void vorn_version(Vorn*) {
@@ -176,6 +195,12 @@ t_int* vorn_perform(t_int* w) {
 
 void vorn_dsp(Vorn* x, t_signal** sp) {
     const int n = sp[0]->s_n;
+#ifdef VORN_PD_REPORT_SHARING
+    // The tests' build only: which boxes Pd hands one vector for both, and
+    // in which order it compiles them.
+    post("vorn~ #%d: %s", x->serial,
+         sp[0]->s_vec == sp[1]->s_vec ? "one vector for input and output" : "separate input and output vectors");
+#endif
     // Room for a copy of the input, should Pd give one vector for both.
     if (sp[0]->s_vec == sp[1]->s_vec && n > x->scratch_size) {
         auto* bigger = new (std::nothrow) t_sample[static_cast<size_t>(n)];
@@ -220,6 +245,10 @@ void* vorn_new(t_symbol*, int argc, t_atom* argv) {
     x->source = vorn::SampleSource{};
     x->scratch = nullptr;
     x->scratch_size = 0;
+#ifdef VORN_PD_REPORT_SHARING
+    static int created = 0;
+    x->serial = ++created;
+#endif
 
     const vorn::Arg first[1] = {argc > 0 ? arg_of(argv[0]) : vorn::Arg::other()};
     vorn::init_from_args(x->engine, first, argc > 0 ? 1 : 0);

@@ -20,8 +20,6 @@
 
 namespace vorn::test {
 
-namespace {
-
 std::vector<std::string> lines_of(const std::string& text) {
     std::vector<std::string> lines;
     std::istringstream in(text);
@@ -33,8 +31,6 @@ std::string slurp(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
-
-}  // namespace
 
 std::vector<std::string> Result::out_lines() const { return lines_of(out); }
 std::vector<std::string> Result::err_lines() const { return lines_of(err); }

@@ -15,6 +15,11 @@
 
 namespace vorn::test {
 
+// A text's lines, without their line ends; a whole file's bytes ("" if it
+// cannot be read).
+std::vector<std::string> lines_of(const std::string& text);
+std::string slurp(const std::string& path);
+
 struct Result {
     int status = -1;  // the exit code, or 128 + the signal that ended it
     std::string out, err;

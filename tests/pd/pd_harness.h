@@ -1,0 +1,96 @@
+// vorn~ in real Pd: patches written object by object, Pd run in batch mode
+// (no audio device, as fast as it computes) under libfaketime with the clock
+// stopped, and its console read back. The patches record vorn~'s output into
+// arrays and write them with soundfiler, synchronously, before "; pd quit".
+//
+// pd and faketime are looked up on PATH when a test runs (Debian's
+// puredata-core and faketime, from scripts/install-deps.sh build); a test
+// fails, saying which is missing, if either is not there.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "harness.h"
+
+namespace vorn::pdtest {
+
+// A patch file: boxes in creation order, numbered from 0 as "#X connect"
+// counts them, and their connections. Box texts are written as typed into a
+// box: commas and semicolons in them are escaped on the way out.
+class Patch {
+public:
+    int obj(const std::string& text);
+    int msg(const std::string& text);
+    // A subpatch [pd NAME] holding `inner` (its own numbering); Pd binds it
+    // to "pd-NAME".
+    int subpatch(const std::string& name, const Patch& inner);
+    void connect(int from, int outlet, int to, int inlet);
+    std::string text() const;
+
+private:
+    int add(const std::string& line);
+    std::vector<std::string> lines_;
+    std::vector<std::string> connections_;
+    int count_ = 0;
+};
+
+// A number as Pd and vorn render both read it back exactly: every time and
+// value the tests use is a float with a short binary fraction.
+std::string number(double v);
+
+// Pd's escaping of a box's text in a patch file.
+std::string escape(const std::string& text);
+
+struct PdRun {
+    int status = -1;                   // exit code, or 128 + the signal that ended it
+    std::vector<std::string> console;  // Pd's console (its standard error), line by line
+    std::string raw;                   // all of its standard error, for messages
+    bool timed_out = false;
+};
+
+struct PdOptions {
+    // The folder that holds vorn~.pd_linux: the shipped build or the tests'.
+    std::string external_dir = {};
+    // Pd runs under faketime, with the clock that time() reads stopped at
+    // `clock` seconds since 1970 (UTC): vorn~'s random source is seeded
+    // from it. Tests that need no known seed let the clock run; in the
+    // sanitizer build those also check for leaks.
+    bool stop_clock = true;
+    int64_t clock = 1700000000;
+    std::vector<std::string> extra = {};  // more flags, before the patch
+};
+
+// The shipped external and the tests' reporting build of it.
+std::string shipped_external();
+std::string reporting_external();
+
+// Sanitizer messages in Pd's console; empty if there are none.
+std::string sanitizer_report(const PdRun& run);
+
+// The console lines that vorn~'s "print", banner and binding failures post
+// in Max's wording, as vorn render prints them, put into the wording of the
+// Pd binding: "buffer~" becomes "array", print's buffer line drops the
+// rate, "no buffers" becomes "no arrays", and a failed lookup is one of
+// Pd's error lines (pd_error), "error: " in front.
+std::vector<std::string> pd_wording(const std::vector<std::string>& max_lines);
+
+class PdTest : public vorn::test::RendererTest {
+protected:
+    // Writes `patch` as NAME.pd in the test's folder and runs it, under
+    // faketime with the clock stopped at options.clock.
+    PdRun pd(const std::string& name, const Patch& patch, const PdOptions& options);
+    PdRun pd(const std::string& name, const std::string& patch_text, const PdOptions& options);
+};
+
+// Float WAV files, one channel per array written.
+void write_floats(const std::string& path, const std::vector<float>& samples);
+
+// "YYYY-MM-DD hh:mm:ss" of a reading in seconds (UTC), as faketime -f takes it.
+std::string clock_text(int64_t seconds);
+
+// Exact bit patterns, sample for sample; reports the first difference.
+::testing::AssertionResult same_bits(const std::vector<float>& expected, const std::vector<float>& actual);
+
+}  // namespace vorn::pdtest
