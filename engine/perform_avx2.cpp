@@ -99,7 +99,11 @@ VORN_ALWAYS_INLINE __m256d frames4(const float* p) {
 
 // add_blocks at the unit step: every sample has the same weight row, and
 // tap k of four consecutive samples is four consecutive frames, so the
-// products need no transpose.
+// products need no transpose. Frames 0..3 and 4..7 of a block give taps 1
+// and 2 (frames 1..4 and 2..5) and 3 (3..6) by in-register shuffles, and
+// frames 4..7 are the next block's frames 0..3: one load of four frames a
+// block. Frame 7 lies past the block's last tap, so the run's last block
+// loads its taps one by one.
 template <int S, int Form>
 VORN_ALWAYS_INLINE void add_unit_blocks(const Block& block, uint64_t pos, uint32_t q, int32_t j, int32_t count) {
     const Block b = block;  // in registers
@@ -111,16 +115,24 @@ VORN_ALWAYS_INLINE void add_unit_blocks(const Block& block, uint64_t pos, uint32
     __m128i phases = _mm_add_epi32(_mm_set1_epi32(static_cast<int32_t>(q)), b.phase_lanes);
     const __m128i advance = _mm_set1_epi32(static_cast<int32_t>(4 * incr));
     float* out = b.out + j;
-    float* const end = out + 4 * count;
-    for (; out != end; out += 4, t += 4 * S) {
-        const __m256d x0 = _mm256_mul_pd(frames4<S>(t), c0), x1 = _mm256_mul_pd(frames4<S>(t + S), c1);
-        const __m256d x2 = _mm256_mul_pd(frames4<S>(t + 2 * S), c2), x3 = _mm256_mul_pd(frames4<S>(t + 3 * S), c3);
+    float* const last = out + 4 * (count - 1);
+    const auto add = [&](__m256d f0, __m256d f1, __m256d f2, __m256d f3) {
+        const __m256d x0 = _mm256_mul_pd(f0, c0), x1 = _mm256_mul_pd(f1, c1);
+        const __m256d x2 = _mm256_mul_pd(f2, c2), x3 = _mm256_mul_pd(f3, c3);
         const __m256d v = _mm256_add_pd(_mm256_add_pd(_mm256_add_pd(x3, x2), x0), x1);
         const __m128 win = window_at<Form>(b, q, q + incr, q + 2 * incr, q + 3 * incr, phases);
         _mm_storeu_ps(out, accumulate(b, v, win, _mm_loadu_ps(out)));
         if constexpr (Form != kSlide) q += 4 * incr;
         phases = _mm_add_epi32(phases, advance);
+    };
+    __m256d lo = frames4<S>(t);
+    for (; out != last; out += 4, t += 4 * S) {
+        const __m256d hi = frames4<S>(t + 4 * S);
+        const __m256d mid = _mm256_permute2f128_pd(lo, hi, 0x21);  // frames 2..5
+        add(lo, _mm256_shuffle_pd(lo, mid, 0x5), mid, _mm256_shuffle_pd(mid, hi, 0x5));
+        lo = hi;
     }
+    add(lo, frames4<S>(t + S), frames4<S>(t + 2 * S), frames4<S>(t + 3 * S));
 }
 
 // Adds `count` blocks of four samples from j on, from position pos and

@@ -13,20 +13,6 @@
 
 namespace vorn::detail {
 
-template <int S>
-static inline __m128 load_taps(const float* samples, size_t stride, uint64_t pos) {
-    const float* t = taps_at<S>(samples, stride, pos);
-    if constexpr (S == 1) {
-        return _mm_loadu_ps(t);
-    } else if constexpr (S == 2) {
-        // Eight floats from the first tap: the taps are the even ones. The
-        // last float read is the second of the last tap's frame.
-        return _mm_shuffle_ps(_mm_loadu_ps(t), _mm_loadu_ps(t + 4), _MM_SHUFFLE(2, 0, 2, 0));
-    } else {
-        return _mm_setr_ps(t[0], t[stride], t[2 * stride], t[3 * stride]);
-    }
-}
-
 // The first tap of a position: `whole` is 32, held where the compiler cannot
 // see it, so that with BMI2 the shift takes one instruction and leaves the
 // position in place.
@@ -57,10 +43,18 @@ static VORN_ALWAYS_INLINE __m128 taps_from(const float* t, size_t stride) {
     if constexpr (S == 1) {
         return _mm_loadu_ps(t);
     } else if constexpr (S == 2) {
+        // Eight floats from the first tap: the taps are the even ones. The
+        // last float read is the second of the last tap's frame.
         return _mm_shuffle_ps(_mm_loadu_ps(t), _mm_loadu_ps(t + 4), _MM_SHUFFLE(2, 0, 2, 0));
     } else {
         return _mm_setr_ps(t[0], t[stride], t[2 * stride], t[3 * stride]);
     }
+}
+
+// The four taps around a position.
+template <int S>
+static inline __m128 load_taps(const float* samples, size_t stride, uint64_t pos) {
+    return taps_from<S>(taps_at<S>(samples, stride, pos), stride);
 }
 
 }  // namespace vorn::detail
