@@ -150,6 +150,9 @@ uint32_t run_grain_portable(Granulator& g, Grain& gr, uint32_t P, const VectorCo
 uint32_t run_grain_avx2(Granulator& g, Grain& gr, uint32_t P, const VectorContext& c);
 uint32_t run_grain_avx512(Granulator& g, Grain& gr, uint32_t P, const VectorContext& c);
 #endif
+#if defined(__aarch64__)
+uint32_t run_grain_neon(Granulator& g, Grain& gr, uint32_t P, const VectorContext& c);
+#endif
 
 using GrainKernel = uint32_t (*)(Granulator&, Grain&, uint32_t, const VectorContext&);
 

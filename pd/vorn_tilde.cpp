@@ -9,6 +9,7 @@
 #include <new>
 
 #include "control.h"
+#include "convert.h"
 #include "granulator.h"
 #include "random.h"
 #include "tables.h"
@@ -121,7 +122,9 @@ void vorn_overlap(Vorn* x, t_symbol*, int argc, t_atom* argv) {
 // Pd sends "loadbang" with a stage; vorn~ binds at the load stage (0), as a
 // "loadbang" typed into a message box asks too.
 void vorn_loadbang(Vorn* x, t_floatarg stage) {
-    if (static_cast<int>(stage) == 0) lookup(x);
+    // Through the engine's conversion: a stage typed as NaN or 1e20 is no
+    // stage 0, on ARM as on x86.
+    if (vorn::trunc_to_int64(stage) == 0) lookup(x);
 }
 
 void vorn_print(Vorn* x) {

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that the build needs and that are missing.
 # Usage: scripts/install-deps.sh [GROUP...]   groups: build (default), fuzz,
-#   peers, windows
+#   peers, windows, arm
 set -euo pipefail
 
 declare -A groups=(
@@ -12,6 +12,11 @@ declare -A groups=(
   # MinGW-w64 for 32-bit Windows, and Wine to run what it builds, for
   # `make windows` and `make test-windows`. wine32 is an i386 package.
   [windows]="g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32"
+  # Debian's cross compilers for 64-bit and 32-bit ARM, GoogleTest's sources
+  # to build for them, debootstrap for the targets' roots and QEMU's
+  # user-mode emulators to run what they build, for `make arm` and
+  # `make test-arm`.
+  [arm]="g++-aarch64-linux-gnu g++-arm-linux-gnueabihf binutils-aarch64-linux-gnu binutils-arm-linux-gnueabihf googletest debootstrap qemu-user-static"
 )
 
 want=()

@@ -83,9 +83,10 @@ struct Config {
 // its own random state. The engine's is swapped into the library-wide state
 // around every engine call.
 // The suite runs once with the kernel this processor gets and once more with
-// each of VORN_KERNEL=sse2 and VORN_KERNEL=avx2 (see tests/CMakeLists.txt), so
-// that every kernel this processor can run is held to the plain loop;
-// engine_main.cpp chooses it, and skips the run where the processor lacks it.
+// each of VORN_KERNEL=sse2 and VORN_KERNEL=avx2 on x86, VORN_KERNEL=plain on
+// 64-bit ARM (see tests/CMakeLists.txt), so that every kernel this processor
+// can run is held to the plain loop; engine_main.cpp chooses it, and skips the
+// run where the processor lacks it.
 vorn::detail::GrainKernel kernel_under_test() { return vorn::detail::fast_kernel(); }
 
 struct Twin {
@@ -1126,7 +1127,7 @@ TEST(ReferenceStartGrain, EngineAgreesOverAwkwardInputs) {
 TEST(KernelSetting, NamesAKernelTheProcessorRunsOrSaysWhy) {
     const vorn::Kernel before = vorn::selected_kernel();
     vorn::Kernel widest = vorn::Kernel::Plain;
-    for (vorn::Kernel k : {vorn::Kernel::Avx512, vorn::Kernel::Avx2, vorn::Kernel::Sse2})
+    for (vorn::Kernel k : {vorn::Kernel::Avx512, vorn::Kernel::Avx2, vorn::Kernel::Sse2, vorn::Kernel::Neon})
         if (widest == vorn::Kernel::Plain && vorn::kernel_available(k)) widest = k;
     struct Case {
         const char* name;
@@ -1135,6 +1136,7 @@ TEST(KernelSetting, NamesAKernelTheProcessorRunsOrSaysWhy) {
     };
     for (Case c : {Case{"plain", vorn::Kernel::Plain, true}, Case{"sse2", vorn::Kernel::Sse2, true},
                    Case{"avx2", vorn::Kernel::Avx2, true}, Case{"avx512", vorn::Kernel::Avx512, true},
+                   Case{"neon", vorn::Kernel::Neon, true}, Case{"NEON", widest, false},
                    Case{"", widest, true}, Case{nullptr, widest, true}, Case{"AVX2", widest, false},
                    Case{"portable", widest, false}, Case{"avx2 ", widest, false}}) {
         const char* error = nullptr;
@@ -1144,7 +1146,7 @@ TEST(KernelSetting, NamesAKernelTheProcessorRunsOrSaysWhy) {
         EXPECT_EQ(ok, c.is_kernel && runs);
         EXPECT_EQ(vorn::selected_kernel(), ok ? c.kernel : widest);
         if (!c.is_kernel) {
-            EXPECT_STREQ(error, "not a kernel (avx512, avx2, sse2 or plain); the widest this processor runs is used");
+            EXPECT_STREQ(error, "not a kernel (avx512, avx2, sse2, neon or plain); the widest this processor runs is used");
         } else if (!runs) {
             EXPECT_STREQ(error, "this processor does not run that kernel; the widest it runs is used");
         }
