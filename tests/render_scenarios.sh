@@ -1,12 +1,14 @@
 # The renders that compare two builds of vorn: sourced by a comparison
 # script that defines `scenario NAME ARG...` (render with these arguments in
-# a folder of its own holding src.wav and src2.wav, compare the results)
-# and then calls render_scenarios. Every scenario writes out.*, has a
-# --seed, and runs with -q. The first seven are the Windows comparison's
-# (tests/windows/wine_renders.sh).
+# a folder of its own holding src.wav, src2.wav and nonfinite.wav, compare
+# the results) and then calls render_scenarios. Every scenario writes
+# out.*, has a --seed, and runs with -q. The first seven are the Windows
+# comparison's (tests/windows/wine_renders.sh).
 #
 # src.wav: 3 s of mono float WAV at 44100 Hz; src2.wav: 2 s of another
-# sound, the same way. Both are made by one build and read by both.
+# sound, the same way; nonfinite.wav: src.wav with infinities and NaNs of
+# both signs and several payloads written over some of its samples. All are
+# made by one build and read by both.
 render_scenarios() {
   # Several boxes with creation arguments.
   scenario boxes src.wav -o out.wav -a "3 src" -a "5 src 20 0 15 150" -a "2 src 0 -1200 0 40" \
@@ -52,4 +54,8 @@ render_scenarios() {
   # the source's.
   scenario pcm16 src.wav -o out.wav --format pcm16 -a "5 src 20 0 15 90" -p scan:0.5 -d 1s -r 22050 --seed 21 -q
   scenario flac src.wav -o out.flac -a "4 src 10 300 20 60" -p line:2500:200 -d 1s --seed 22 -q
+  # A source with infinities and NaNs: where they make NaN samples, those
+  # are one quiet NaN on every processor.
+  scenario nonfinite nonfinite.wav -o out.wav -a "5 src 10 0 20 50" -a "3 src 0 -1200 0 80" -p scan:1 -d 2.5s \
+    --seed 23 -q
 }

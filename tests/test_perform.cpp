@@ -908,6 +908,45 @@ TEST(PerformWithoutSource, SilenceAndNothingMovesUntilAValidSource) {
     }
 }
 
+// Infinities and NaNs of every sign and payload in the source: where they
+// make NaN samples, those are the one quiet NaN 0x7FC00000, whatever NaN
+// the processor's arithmetic made (x86's default NaN is negative, ARM's
+// positive) and whichever of two NaNs it kept.
+TEST(PerformNonFiniteSource, EveryNaNSampleIsTheQuietNaN) {
+    Source s(3000);
+    const uint32_t specials[] = {0x7F800000u, 0xFF800000u, 0x7FC01234u, 0xFFC00042u, 0x7F800001u, 0xFF812345u};
+    for (int32_t k = 0; k < 3000; k += 250)
+        for (int32_t d = 0; d < 2; ++d)  // two side by side: NaNs and infinities meet
+            std::memcpy(&s.data[static_cast<size_t>(k + 17 * d)],
+                        &specials[static_cast<size_t>(k / 250 + d) % (sizeof specials / sizeof specials[0])], 4);
+    Config cfg = exact_config(40.0, 4);
+    cfg.pos_jitter = 4.0;
+    cfg.transp = {-1200.0, -300.0, 0.0, 700.0};
+    cfg.transp_jitter = 30.0;
+    Twin t(cfg, &s.src);
+    ASSERT_TRUE(vorn::usable(t.eng));
+    int nans = 0, finite = 0;
+    std::vector<float> in(100), eo(100), ro(100);
+    for (int v = 0; v < 30; ++v) {
+        for (int j = 0; j < 100; ++j) in[j] = static_cast<float>(100.0 + 2800.0 * unit(v * 100 + j));
+        t.perform(in.data(), eo.data(), ro.data(), 100);
+        ASSERT_TRUE(same_bits(eo.data(), ro.data(), 100)) << "vector " << v;
+        ASSERT_TRUE(same_state(t)) << "vector " << v;
+        for (float x : eo) {
+            uint32_t u;
+            std::memcpy(&u, &x, 4);
+            if (std::isnan(x)) {
+                ++nans;
+                ASSERT_EQ(u, 0x7FC00000u) << "vector " << v;
+            } else if (std::isfinite(x)) {
+                ++finite;
+            }
+        }
+    }
+    EXPECT_GT(nans, 100) << "the non-finite samples were hardly read";
+    EXPECT_GT(finite, 100);
+}
+
 TEST(PerformWithoutSource, NoGrainArrayRendersSilence) {
     Source good(1000);
     Twin t(Config{}, &good.src);

@@ -46,6 +46,31 @@ trap 'rm -rf "$work"' EXIT
   "$x86_vorn" render -o src2.wav -p line:0:1800 -d 2s -a "3 src 10 700 40 35" --seed 12 -q >/dev/null 2>&1) ||
   fail "the x86-64 vorn cannot make the source sounds"
 
+# The byte offset of the samples of a WAV file (its data chunk).
+data_offset() {
+  local f=$1 off=12 total id size
+  total=$(stat -c %s "$f")
+  while (( off + 8 <= total )); do
+    id=$(dd if="$f" bs=1 skip="$off" count=4 2>/dev/null)
+    size=$(od -An -tu4 -j $((off + 4)) -N4 "$f" | tr -d ' ')
+    [[ $id == data ]] && { echo $((off + 8)); return 0; }
+    off=$((off + 8 + size + (size & 1)))
+  done
+  return 1
+}
+# nonfinite.wav: src.wav with +-infinity, quiet and signalling NaNs of both
+# signs and several payloads over pairs of samples every quarter second.
+cp "$work/src.wav" "$work/nonfinite.wav"
+data=$(data_offset "$work/nonfinite.wav") || fail "src.wav has no data chunk"
+specials=(0000807f 000080ff 3412c07f 4200c0ff 0100807f 452381ff)
+for ((k = 1; k < 12; ++k)); do
+  for d in 0 1; do
+    hex=${specials[$(( (k + d) % ${#specials[@]} ))]}
+    printf "\\x${hex:0:2}\\x${hex:2:2}\\x${hex:4:2}\\x${hex:6:2}" |
+      dd of="$work/nonfinite.wav" bs=1 seek=$((data + 4 * (11025 * k + d))) conv=notrunc 2>/dev/null
+  done
+done
+
 failures=0
 compared=0
 messages() { grep '^vorn: ' "$1" | grep -v '^vorn: wrote '; }
@@ -55,8 +80,8 @@ scenario() {
   shift
   local x=$work/$name/x86-64 a=$work/$name/$arch
   mkdir -p "$x" "$a"
-  cp "$work/src.wav" "$work/src2.wav" "$x/"
-  cp "$work/src.wav" "$work/src2.wav" "$a/"
+  cp "$work/src.wav" "$work/src2.wav" "$work/nonfinite.wav" "$x/"
+  cp "$work/src.wav" "$work/src2.wav" "$work/nonfinite.wav" "$a/"
   local start=$SECONDS
   (cd "$x" && "$x86_vorn" render "$@" >stdout 2>stderr; echo $? >status)
   (in_root "$work_in_root/$name/$arch" "$prefix/bin/vorn" render "$@" >"$a/stdout" 2>"$a/stderr"; echo $? >"$a/status")
