@@ -37,7 +37,14 @@ if [[ $df_avail -lt 2048 ]]; then
 fi
 
 echo "arm-root: making the $arch root $root ($suite, with $packages)"
-rm -rf "$root" "$stamp"
+# A second stage that was interrupted may have left /proc and /sys mounted
+# in the old root: unmount them before removing it, and never remove across
+# a mount.
+if [[ -d $root ]]; then
+  root_abs=$(realpath "$root")
+  findmnt -rn -o TARGET | grep -F "$root_abs/" | sort -r | while read -r m; do umount -l "$m" || true; done
+fi
+rm -rf --one-file-system "$root" "$stamp"
 mkdir -p "$(dirname "$root")"
 start=$(date +%s)
 debootstrap --arch="$arch" --variant=minbase --foreign --include="$packages" "$suite" "$root" "$mirror" \

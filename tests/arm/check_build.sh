@@ -63,8 +63,8 @@ if [[ $arch == arm64 ]]; then
   [[ -f $neon ]] || fail "perform_neon.cpp.o is missing"
   code=$("$objdump" -d --no-show-raw-insn "$neon")
   for op in 'fmul\s+v[0-9]+\.2d' 'fadd\s+v[0-9]+\.2d' 'fcvtl2?\s+v[0-9]+\.2d' 'fcvtn\s+v[0-9]+\.2s'; do
-    echo "$code" | grep -qE "$op" || fail "the NEON kernel has no ${op%%\\*} on double lanes"
+    grep -qE "$op" <<<"$code" || fail "the NEON kernel has no ${op%%\\*} on double lanes"
   done
-  echo "$code" | grep -q 'run_grain_neon' || fail "perform_neon.cpp.o defines no run_grain_neon"
+  grep -q 'run_grain_neon' <<<"$code" || fail "perform_neon.cpp.o defines no run_grain_neon"
   say "the NEON kernel multiplies, adds and converts in double lanes (fmul, fadd .2d; fcvtl, fcvtn)"
 fi

@@ -31,12 +31,13 @@ part() {  # part NAME COMMAND...
 
 engine_tests() {  # engine_tests ARCH BUILD: the engine's suites, each test in the emulator
   local arch=$1 build=$2 emulator
-  emulator=$(sed -n 's/^CMAKE_CROSSCOMPILING_EMULATOR:[A-Z]*=//p' "$build/CMakeCache.txt" 2>/dev/null)
+  # The toolchain file puts the emulator before every test's command.
+  emulator=$(grep -ho '[^ ]*qemu-[a-z0-9]*-static -L [^ ]*' "$build"/tests/engine_tests*_tests.cmake 2>/dev/null | head -1)
   if [[ -z $emulator ]]; then
-    echo "test-arm: $build has no emulator to run its tests (qemu-user-static)"
+    echo "test-arm: $build runs its tests without an emulator (is qemu-user-static installed? make arm configures again)"
     return 1
   fi
-  echo "test-arm: $arch engine tests under ${emulator//;/ }"
+  echo "test-arm: $arch engine tests under $emulator"
   ctest --test-dir "$build" --output-on-failure -j "$jobs" --no-tests=error
 }
 
