@@ -30,6 +30,7 @@ command -v debootstrap >/dev/null || { echo "arm-root: debootstrap is missing (s
 # The second stage runs the target's programs in the root.
 "$here/binfmt-qemu.sh" "$arch"
 
+mkdir -p "$(dirname "$root")"
 df_avail=$(df -Pm "$(dirname "$root")" | awk 'NR == 2 { print $4 }')
 if [[ $df_avail -lt 2048 ]]; then
   echo "arm-root: only $df_avail MB free beside $root; a root takes about 1 GB" >&2
@@ -45,7 +46,6 @@ if [[ -d $root ]]; then
   findmnt -rn -o TARGET | grep -F "$root_abs/" | sort -r | while read -r m; do umount -l "$m" || true; done
 fi
 rm -rf --one-file-system "$root" "$stamp"
-mkdir -p "$(dirname "$root")"
 start=$(date +%s)
 debootstrap --arch="$arch" --variant=minbase --foreign --include="$packages" "$suite" "$root" "$mirror" \
   >"$root.log" 2>&1 || { tail -n 30 "$root.log"; echo "arm-root: debootstrap's first stage failed (log: $root.log)" >&2; exit 1; }
