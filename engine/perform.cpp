@@ -1,7 +1,5 @@
 // The synthesis loop: every active grain adds its windowed, interpolated
 // reading of the source into the output vector.
-#include <bit>
-#include <cstdint>
 #include <cstring>
 #include <initializer_list>
 
@@ -12,8 +10,6 @@ namespace vorn {
 namespace detail {
 
 namespace {
-
-constexpr float kQuietNaN = std::bit_cast<float>(uint32_t{0x7FC00000});
 
 template <int S>
 uint32_t plain_loop(Granulator& g, Grain& gr, uint32_t P, const VectorContext& c) {
@@ -102,12 +98,6 @@ void perform_with(Granulator& g, const float* in, float* out, int32_t n, GrainKe
         const uint32_t p = kernel(g, grains[i], P, c);
         if (i == 0) g.phase = p;
     }
-    // Infinities or NaNs in the source make NaN samples, whose sign and
-    // payload the processor picks: x86 makes 0xFFC00000 where ARM makes
-    // 0x7FC00000, and where two NaNs meet each keeps its own rule. Every NaN
-    // comes out as the one quiet NaN, so that the bits are the same anywhere.
-    for (int32_t j = 0; j < n; ++j)
-        if (out[j] != out[j]) out[j] = kQuietNaN;
 }
 
 }  // namespace detail

@@ -4,7 +4,6 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 
 #include "convert.h"
 #include "crmath.h"
@@ -175,15 +174,6 @@ void ref_perform(Granulator& g, const float* in, float* out, int32_t n, uint32_t
         gr.frac = fr;
         // Grain 0 has offset 0: its running phase is the new master phase.
         if (i == 0) g.phase = p;
-    }
-
-    // A NaN sample, whatever its sign and payload, is written as the quiet
-    // NaN with sign 0 and payload 0 (0x7FC00000).
-    for (int32_t j = 0; j < n; ++j) {
-        if (std::isnan(out[j])) {
-            const uint32_t quiet = 0x7FC00000u;
-            std::memcpy(&out[j], &quiet, sizeof quiet);
-        }
     }
 }
 

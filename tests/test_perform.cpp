@@ -153,13 +153,22 @@ std::string bits(float x) {
     return buf;
 }
 
-::testing::AssertionResult same_bits(const float* a, const float* b, int32_t n) {
+// Whether two NaN samples count as the same: with NaNs or infinities in the
+// source, which NaN an operation gives (its sign and payload) is the
+// processor's choice, and the compiler's, which may swap the operands of an
+// addition; that a sample is NaN is not.
+enum class Nans { Bits, AnyNaN };
+
+::testing::AssertionResult same_bits(const float* a, const float* b, int32_t n, Nans nans = Nans::Bits) {
     if (n <= 0 || std::memcmp(a, b, sizeof(float) * static_cast<size_t>(n)) == 0)
         return ::testing::AssertionSuccess();
-    int32_t j = 0;
-    while (std::memcmp(a + j, b + j, sizeof(float)) == 0) ++j;
-    return ::testing::AssertionFailure() << "output differs first at sample " << j << ": engine " << bits(a[j])
-                                         << ", reference " << bits(b[j]);
+    for (int32_t j = 0; j < n; ++j) {
+        if (std::memcmp(a + j, b + j, sizeof(float)) == 0) continue;
+        if (nans == Nans::AnyNaN && std::isnan(a[j]) && std::isnan(b[j])) continue;
+        return ::testing::AssertionFailure() << "output differs first at sample " << j << ": engine "
+                                             << bits(a[j]) << ", reference " << bits(b[j]);
+    }
+    return ::testing::AssertionSuccess();
 }
 
 ::testing::AssertionResult same_grain(const Grain& e, const Grain& r, int32_t i) {
@@ -908,11 +917,12 @@ TEST(PerformWithoutSource, SilenceAndNothingMovesUntilAValidSource) {
     }
 }
 
-// Infinities and NaNs of every sign and payload in the source: where they
-// make NaN samples, those are the one quiet NaN 0x7FC00000, whatever NaN
-// the processor's arithmetic made (x86's default NaN is negative, ARM's
-// positive) and whichever of two NaNs it kept.
-TEST(PerformNonFiniteSource, EveryNaNSampleIsTheQuietNaN) {
+// Infinities and NaNs of both signs and several payloads in the source:
+// every kernel gives NaN samples where the plain reading does and the same
+// bits everywhere else, infinities included. Which NaN a NaN sample is
+// belongs to the processor (x86 makes 0xFFC00000 from infinity minus
+// infinity, ARM 0x7FC00000) and to the order of the operands it was given.
+TEST(PerformNonFiniteSource, NaNWhereTheReadingHasNaNAndTheSameBitsElsewhere) {
     Source s(3000);
     const uint32_t specials[] = {0x7F800000u, 0xFF800000u, 0x7FC01234u, 0xFFC00042u, 0x7F800001u, 0xFF812345u};
     for (int32_t k = 0; k < 3000; k += 250)
@@ -925,25 +935,25 @@ TEST(PerformNonFiniteSource, EveryNaNSampleIsTheQuietNaN) {
     cfg.transp_jitter = 30.0;
     Twin t(cfg, &s.src);
     ASSERT_TRUE(vorn::usable(t.eng));
-    int nans = 0, finite = 0;
+    int nans = 0, infinite = 0, finite = 0;
     std::vector<float> in(100), eo(100), ro(100);
     for (int v = 0; v < 30; ++v) {
         for (int j = 0; j < 100; ++j) in[j] = static_cast<float>(100.0 + 2800.0 * unit(v * 100 + j));
         t.perform(in.data(), eo.data(), ro.data(), 100);
-        ASSERT_TRUE(same_bits(eo.data(), ro.data(), 100)) << "vector " << v;
+        ASSERT_TRUE(same_bits(eo.data(), ro.data(), 100, Nans::AnyNaN)) << "vector " << v;
         ASSERT_TRUE(same_state(t)) << "vector " << v;
         for (float x : eo) {
-            uint32_t u;
-            std::memcpy(&u, &x, 4);
-            if (std::isnan(x)) {
+            if (std::isnan(x))
                 ++nans;
-                ASSERT_EQ(u, 0x7FC00000u) << "vector " << v;
-            } else if (std::isfinite(x)) {
+            else if (std::isinf(x))
+                ++infinite;
+            else
                 ++finite;
-            }
         }
     }
-    EXPECT_GT(nans, 100) << "the non-finite samples were hardly read";
+    // The source's specials were read, and made both kinds of sample.
+    EXPECT_GT(nans, 100);
+    EXPECT_GT(infinite, 10);
     EXPECT_GT(finite, 100);
 }
 
