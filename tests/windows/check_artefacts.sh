@@ -42,7 +42,8 @@ dlls_of() { imports_of "$1" | cut -f1 | sort -u; }
 echo "test-windows: static checks of $build"
 
 mxe="$bin/vorn~.mxe"
-for f in "$mxe" "$bin/MaxAPI.dll" "$bin/MaxAudio.dll" "$bin/vorn.exe"; do
+tests_exe=$build/tests/engine_tests.exe
+for f in "$mxe" "$bin/MaxAPI.dll" "$bin/MaxAudio.dll" "$bin/vorn.exe" "$tests_exe"; do
   [[ -f $f ]] || { fail "$f is missing (run make windows)"; }
 done
 if [[ $failures -ne 0 ]]; then echo "test-windows: $failures check(s) failed"; exit 1; fi
@@ -92,9 +93,12 @@ libm=$(awk -F'\t' '$1 ~ /^(msvcrt|ucrtbase)\.dll$/ && $2 ~ /^_?(exp|expf|cos|cos
 [[ -z $libm ]] && pass "vorn~.mxe takes no floating-point function from the C runtime" ||
   fail "vorn~.mxe imports floating-point functions from the C runtime: $libm"
 
-# 5. No artefact needs a compiler runtime DLL; the stand-in host's DLLs
-#    export the operations; vorn.exe takes the host from MaxAPI.dll.
-for f in "$mxe" "$bin/MaxAPI.dll" "$bin/MaxAudio.dll" "$bin/vorn.exe"; do
+# 5. No artefact needs a compiler runtime DLL (the engine's tests, a 32-bit
+#    program, neither); the stand-in host's DLLs export the operations;
+#    vorn.exe takes the host from MaxAPI.dll.
+"$objdump" -f "$tests_exe" | grep -q 'file format pei-i386' && pass "engine_tests.exe is a 32-bit (i386) program" ||
+  fail "engine_tests.exe is not a 32-bit (i386) program"
+for f in "$mxe" "$bin/MaxAPI.dll" "$bin/MaxAudio.dll" "$bin/vorn.exe" "$tests_exe"; do
   bad=$(dlls_of "$f" | grep -iE 'libstdc|libgcc|winpthread|^libc\+\+' | tr '\n' ' ')
   [[ -z $bad ]] && pass "$(basename "$f") needs no compiler runtime DLL ($(dlls_of "$f" | tr '\n' ' '))" ||
     fail "$(basename "$f") imports $bad"
