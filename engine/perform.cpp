@@ -61,8 +61,19 @@ GrainKernel function_of(Kernel k) {
     }
 }
 
-// Every kernel, widest first.
-constexpr Kernel kAll[] = {Kernel::Avx512, Kernel::Avx2, Kernel::Sse2, Kernel::Neon, Kernel::Plain};
+// The kernels of this build, widest first, and VORN_KERNEL's answer to a
+// name that is none of them.
+#if defined(__x86_64__) || defined(__i386__)
+constexpr Kernel kAll[] = {Kernel::Avx512, Kernel::Avx2, Kernel::Sse2, Kernel::Plain};
+constexpr const char* kNotAKernel =
+    "not a kernel (avx512, avx2, sse2 or plain); the widest this processor runs is used";
+#elif defined(__aarch64__)
+constexpr Kernel kAll[] = {Kernel::Neon, Kernel::Plain};
+constexpr const char* kNotAKernel = "not a kernel (neon or plain); the widest this processor runs is used";
+#else
+constexpr Kernel kAll[] = {Kernel::Plain};
+constexpr const char* kNotAKernel = "not a kernel (plain is the only one here); plain is used";
+#endif
 
 Kernel widest() {
     for (Kernel k : kAll)
@@ -157,7 +168,7 @@ bool select_kernel(const char* name, const char** error) {
         detail::chosen_kernel = k;
         return true;
     }
-    if (error) *error = "not a kernel (avx512, avx2, sse2, neon or plain); the widest this processor runs is used";
+    if (error) *error = detail::kNotAKernel;
     return false;
 }
 
