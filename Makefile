@@ -139,11 +139,12 @@ test-windows: windows build
 # (arm64, with the NEON kernel) in $(ARM64_BUILD), 32-bit with NEON (armhf)
 # in $(ARMHF_BUILD). Each holds the engine's tests, vorn with the plug-in and
 # the stand-in host, and the Pd external, built against a Debian root of the
-# target made by debootstrap in BUILD/root (kept until ARM_ROOT_PACKAGES
-# changes; about 1 GB each).
+# target in BUILD/root: the packages below and what they depend on, downloaded
+# by apt and unpacked (scripts/arm-root.sh), about 80 MB each, kept until
+# ARM_ROOT_PACKAGES changes.
 ARM64_BUILD ?= build-arm64
 ARMHF_BUILD ?= build-armhf
-ARM_ROOT_PACKAGES := libsndfile1-dev libcli11-dev libmpfr-dev puredata-core puredata-dev faketime
+ARM_ROOT_PACKAGES := libsndfile1-dev libcli11-dev puredata-core puredata-dev faketime coreutils
 
 arm: arm-roots
 	scripts/build-arm.sh arm64 $(ARM64_BUILD) $(JOBS) $(ARM_ROOT_PACKAGES)
@@ -157,8 +158,7 @@ armhf:
 	@scripts/install-deps.sh build arm
 	scripts/build-arm.sh armhf $(ARMHF_BUILD) $(JOBS) $(ARM_ROOT_PACKAGES)
 
-# Both roots at once: most of the time goes to downloading and to the
-# emulated second stage of debootstrap, which overlap well.
+# Both roots at once: their time goes to downloading.
 arm-roots:
 	@scripts/install-deps.sh build arm
 	@scripts/arm-root.sh arm64 $(ARM64_BUILD)/root $(ARM_ROOT_PACKAGES) & first=$$!; \
@@ -169,7 +169,8 @@ arm-roots:
 # multiply-add), the engine's tests under QEMU's user-mode emulator (arm64
 # with the NEON kernel and with the plain loop, armhf with its kernel), and
 # renders by each one's vorn and by its Pd external in Debian's pd for that
-# architecture, compared byte for byte with the x86-64 vorn's.
+# architecture, compared byte for byte with the x86-64 vorn's (NaN samples
+# but for their bits). The arm64 and armhf checks run side by side.
 test-arm: arm build
 	tests/arm/run.sh $(ARM64_BUILD) $(ARMHF_BUILD) $(BUILD)/bin/vorn
 

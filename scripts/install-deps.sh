@@ -16,10 +16,10 @@ declare -A groups=(
   # cpio to make its root file system (tests/windows/wine_vm.sh).
   [windows]="g++-mingw-w64-i686 binutils-mingw-w64-i686 googletest wine wine32 qemu-system-x86 debootstrap cpio"
   # Debian's cross compilers for 64-bit and 32-bit ARM, GoogleTest's sources
-  # to build for them, debootstrap for the targets' roots and QEMU's
-  # user-mode emulators to run what they build, for `make arm` and
-  # `make test-arm`.
-  [arm]="g++-aarch64-linux-gnu g++-arm-linux-gnueabihf binutils-aarch64-linux-gnu binutils-arm-linux-gnueabihf googletest debootstrap qemu-user-static"
+  # to build for them, Debian's archive keys to check the targets' packages
+  # (scripts/arm-root.sh) and QEMU's user-mode emulators to run what they
+  # build, for `make arm` and `make test-arm`.
+  [arm]="g++-aarch64-linux-gnu g++-arm-linux-gnueabihf binutils-aarch64-linux-gnu binutils-arm-linux-gnueabihf googletest debian-archive-keyring qemu-user-static"
 )
 
 want=()
