@@ -2,8 +2,9 @@
 # script that defines `scenario NAME ARG...` (render with these arguments in
 # a folder of its own holding src.wav, src2.wav and nonfinite.wav, compare
 # the results) and then calls render_scenarios. Every scenario writes
-# out.*, has a --seed, and runs with -q. The first seven are the Windows
-# comparison's (tests/windows/wine_renders.sh).
+# out.*, has a --seed, and runs with -q. The first seven are also among
+# the Windows comparison's, which keeps a longer list of its own
+# (tests/windows/wine_renders.sh) with renders too long to emulate here.
 #
 # src.wav: 3 s of mono float WAV at 44100 Hz; src2.wav: 2 s of another
 # sound, the same way; nonfinite.wav: src.wav with infinities and NaNs of
