@@ -210,6 +210,9 @@ uint32_t run_grains_portable(Granulator& g, uint32_t P, const VectorContext& c);
 uint32_t run_grains_avx2(Granulator& g, uint32_t P, const VectorContext& c);
 uint32_t run_grains_avx512(Granulator& g, uint32_t P, const VectorContext& c);
 #endif
+#if defined(__aarch64__)
+uint32_t run_grains_neon(Granulator& g, uint32_t P, const VectorContext& c);
+#endif
 
 using GrainKernel = uint32_t (*)(Granulator&, uint32_t, const VectorContext&);
 

@@ -95,12 +95,13 @@ void start_grain(Granulator& g, double position, Grain& grain);
 void perform(Granulator& g, const float* in, float* out, int32_t n);
 
 // The synthesis kernels, every one giving the same bits: the plain
-// per-sample loop, and blocks of 2, 4 and 8 samples.
-enum class Kernel { Plain, Sse2, Avx2, Avx512 };
+// per-sample loop, and blocks of 2 (SSE2; NEON on 64-bit ARM), 4 (AVX2) and
+// 8 (AVX-512) samples.
+enum class Kernel { Plain, Sse2, Avx2, Avx512, Neon };
 
 // Whether this processor (and build) runs `k`.
 bool kernel_available(Kernel k);
-// "plain", "sse2", "avx2", "avx512".
+// "plain", "sse2", "avx2", "avx512", "neon".
 const char* kernel_name(Kernel k);
 // The kernel that perform uses: the widest available until select_kernel.
 Kernel selected_kernel();

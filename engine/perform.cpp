@@ -46,17 +46,41 @@ namespace {
 
 GrainKernel function_of(Kernel k) {
     switch (k) {
+#if defined(__x86_64__) || defined(__i386__) || defined(__aarch64__)
         case Kernel::Plain: return run_grains_plain;
+#else
+        // No double lanes (32-bit ARM, say): the portable kernel is the plain
+        // loop's arithmetic sample by sample, with the restart test taken out
+        // of the per-sample path, the cheapest exact kernel there.
+        case Kernel::Plain: return run_grains_portable;
+#endif
 #if defined(__x86_64__) || defined(__i386__)
         case Kernel::Avx2: return run_grains_avx2;
         case Kernel::Avx512: return run_grains_avx512;
+#endif
+#if defined(__aarch64__)
+        case Kernel::Neon: return run_grains_neon;
 #endif
         default: return run_grains_portable;
     }
 }
 
+// The kernels of this build, widest first, and VORN_KERNEL's answer to a
+// name that is none of them.
+#if defined(__x86_64__) || defined(__i386__)
+constexpr Kernel kAll[] = {Kernel::Avx512, Kernel::Avx2, Kernel::Sse2, Kernel::Plain};
+constexpr const char* kNotAKernel =
+    "not a kernel (avx512, avx2, sse2 or plain); the widest this processor runs is used";
+#elif defined(__aarch64__)
+constexpr Kernel kAll[] = {Kernel::Neon, Kernel::Plain};
+constexpr const char* kNotAKernel = "not a kernel (neon or plain); the widest this processor runs is used";
+#else
+constexpr Kernel kAll[] = {Kernel::Plain};
+constexpr const char* kNotAKernel = "not a kernel (plain is the only one here); plain is used";
+#endif
+
 Kernel widest() {
-    for (Kernel k : {Kernel::Avx512, Kernel::Avx2, Kernel::Sse2})
+    for (Kernel k : kAll)
         if (kernel_available(k)) return k;
     return Kernel::Plain;
 }
@@ -103,6 +127,11 @@ bool kernel_available(Kernel k) {
             return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
                    __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("bmi2");
 #endif
+#if defined(__aarch64__)
+        // Advanced SIMD, double lanes included, is part of every AArch64
+        // processor that Linux, macOS and Windows run on.
+        case Kernel::Neon: return true;
+#endif
         default: return false;
     }
 }
@@ -113,6 +142,7 @@ const char* kernel_name(Kernel k) {
         case Kernel::Sse2: return "sse2";
         case Kernel::Avx2: return "avx2";
         case Kernel::Avx512: return "avx512";
+        case Kernel::Neon: return "neon";
     }
     return "?";
 }
@@ -129,7 +159,7 @@ bool select_kernel(const char* name, const char** error) {
     detail::chosen = true;
     detail::chosen_kernel = detail::widest();
     if (!name || !*name) return true;
-    for (Kernel k : {Kernel::Plain, Kernel::Sse2, Kernel::Avx2, Kernel::Avx512}) {
+    for (Kernel k : detail::kAll) {
         if (std::strcmp(name, kernel_name(k)) != 0) continue;
         if (!kernel_available(k)) {
             if (error) *error = "this processor does not run that kernel; the widest it runs is used";
@@ -138,7 +168,7 @@ bool select_kernel(const char* name, const char** error) {
         detail::chosen_kernel = k;
         return true;
     }
-    if (error) *error = "not a kernel (avx512, avx2, sse2 or plain); the widest this processor runs is used";
+    if (error) *error = detail::kNotAKernel;
     return false;
 }
 

@@ -134,6 +134,8 @@ void vorn_overlap(Vorn* x, t_symbol*, int argc, t_atom* argv) {
 // Pd sends "loadbang" with a stage; vorn~ binds at the load stage (0), as a
 // "loadbang" typed into a message box asks too.
 void vorn_loadbang(Vorn* x, t_floatarg stage) {
+    // Through the engine's conversion: a stage typed as NaN or 1e20 is no
+    // stage 0, on ARM as on x86.
     if (vorn::trunc_to_int64(stage) == 0) lookup(x);
 }
 

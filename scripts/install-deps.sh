@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that the build needs and that are missing.
 # Usage: scripts/install-deps.sh [GROUP...]   groups: build (default), fuzz,
-#   peers, windows
+#   peers, windows, arm
 set -euo pipefail
 
 declare -A groups=(
@@ -15,6 +15,11 @@ declare -A groups=(
   # 32-bit code, Wine runs in a virtual machine: QEMU, and debootstrap and
   # cpio to make its root file system (tests/windows/wine_vm.sh).
   [windows]="g++-mingw-w64-i686 binutils-mingw-w64-i686 googletest wine wine32 qemu-system-x86 debootstrap cpio"
+  # Debian's cross compilers for 64-bit and 32-bit ARM, GoogleTest's sources
+  # to build for them, Debian's archive keys to check the targets' packages
+  # (scripts/arm-root.sh) and QEMU's user-mode emulators to run what they
+  # build, for `make arm` and `make test-arm`.
+  [arm]="g++-aarch64-linux-gnu g++-arm-linux-gnueabihf binutils-aarch64-linux-gnu binutils-arm-linux-gnueabihf googletest debian-archive-keyring qemu-user-static"
 )
 
 want=()

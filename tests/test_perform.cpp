@@ -83,9 +83,10 @@ struct Config {
 // its own random state. The engine's is swapped into the library-wide state
 // around every engine call.
 // The suite runs once with the kernel this processor gets and once more with
-// each of VORN_KERNEL=sse2 and VORN_KERNEL=avx2 (see tests/CMakeLists.txt), so
-// that every kernel this processor can run is held to the plain loop;
-// engine_main.cpp chooses it, and skips the run where the processor lacks it.
+// each of VORN_KERNEL=sse2 and VORN_KERNEL=avx2 on x86, VORN_KERNEL=plain on
+// 64-bit ARM (see tests/CMakeLists.txt), so that every kernel this processor
+// can run is held to the plain loop; engine_main.cpp chooses it, and skips the
+// run where the processor lacks it.
 vorn::detail::GrainKernel kernel_under_test() { return vorn::detail::fast_kernel(); }
 
 struct Twin {
@@ -152,13 +153,22 @@ std::string bits(float x) {
     return buf;
 }
 
-::testing::AssertionResult same_bits(const float* a, const float* b, int32_t n) {
+// Whether two NaN samples count as the same: with NaNs or infinities in the
+// source, which NaN an operation gives (its sign and payload) is the
+// processor's choice, and the compiler's, which may swap the operands of an
+// addition; that a sample is NaN is not.
+enum class Nans { Bits, AnyNaN };
+
+::testing::AssertionResult same_bits(const float* a, const float* b, int32_t n, Nans nans = Nans::Bits) {
     if (n <= 0 || std::memcmp(a, b, sizeof(float) * static_cast<size_t>(n)) == 0)
         return ::testing::AssertionSuccess();
-    int32_t j = 0;
-    while (std::memcmp(a + j, b + j, sizeof(float)) == 0) ++j;
-    return ::testing::AssertionFailure() << "output differs first at sample " << j << ": engine " << bits(a[j])
-                                         << ", reference " << bits(b[j]);
+    for (int32_t j = 0; j < n; ++j) {
+        if (std::memcmp(a + j, b + j, sizeof(float)) == 0) continue;
+        if (nans == Nans::AnyNaN && std::isnan(a[j]) && std::isnan(b[j])) continue;
+        return ::testing::AssertionFailure() << "output differs first at sample " << j << ": engine "
+                                             << bits(a[j]) << ", reference " << bits(b[j]);
+    }
+    return ::testing::AssertionSuccess();
 }
 
 ::testing::AssertionResult same_grain(const Grain& e, const Grain& r, int32_t i) {
@@ -935,6 +945,46 @@ TEST(PerformWithoutSource, SilenceAndNothingMovesUntilAValidSource) {
     }
 }
 
+// Infinities and NaNs of both signs and several payloads in the source:
+// every kernel gives NaN samples where the plain reading does and the same
+// bits everywhere else, infinities included. Which NaN a NaN sample is
+// belongs to the processor (x86 makes 0xFFC00000 from infinity minus
+// infinity, ARM 0x7FC00000) and to the order of the operands it was given.
+TEST(PerformNonFiniteSource, NaNWhereTheReadingHasNaNAndTheSameBitsElsewhere) {
+    Source s(3000);
+    const uint32_t specials[] = {0x7F800000u, 0xFF800000u, 0x7FC01234u, 0xFFC00042u, 0x7F800001u, 0xFF812345u};
+    for (int32_t k = 0; k < 3000; k += 250)
+        for (int32_t d = 0; d < 2; ++d)  // two side by side: NaNs and infinities meet
+            std::memcpy(&s.data[static_cast<size_t>(k + 17 * d)],
+                        &specials[static_cast<size_t>(k / 250 + d) % (sizeof specials / sizeof specials[0])], 4);
+    Config cfg = exact_config(40.0, 4);
+    cfg.pos_jitter = 4.0;
+    cfg.transp = {-1200.0, -300.0, 0.0, 700.0};
+    cfg.transp_jitter = 30.0;
+    Twin t(cfg, &s.src);
+    ASSERT_TRUE(vorn::usable(t.eng));
+    int nans = 0, infinite = 0, finite = 0;
+    std::vector<float> in(100), eo(100), ro(100);
+    for (int v = 0; v < 30; ++v) {
+        for (int j = 0; j < 100; ++j) in[j] = static_cast<float>(100.0 + 2800.0 * unit(v * 100 + j));
+        t.perform(in.data(), eo.data(), ro.data(), 100);
+        ASSERT_TRUE(same_bits(eo.data(), ro.data(), 100, Nans::AnyNaN)) << "vector " << v;
+        ASSERT_TRUE(same_state(t)) << "vector " << v;
+        for (float x : eo) {
+            if (std::isnan(x))
+                ++nans;
+            else if (std::isinf(x))
+                ++infinite;
+            else
+                ++finite;
+        }
+    }
+    // The source's specials were read, and made both kinds of sample.
+    EXPECT_GT(nans, 100);
+    EXPECT_GT(infinite, 10);
+    EXPECT_GT(finite, 100);
+}
+
 TEST(PerformWithoutSource, NoGrainArrayRendersSilence) {
     Source good(1000);
     Twin t(Config{}, &good.src);
@@ -1151,28 +1201,47 @@ TEST(ReferenceStartGrain, EngineAgreesOverAwkwardInputs) {
 // ---------------------------------------------------------------------------
 // The VORN_KERNEL setting.
 
+namespace {
+
+// The kernels that this build has (docs/vorn~.md), and what VORN_KERNEL
+// says of any other name.
+#if defined(__x86_64__) || defined(__i386__)
+bool built(vorn::Kernel k) { return k != vorn::Kernel::Neon; }
+const char* const kNotAKernel = "not a kernel (avx512, avx2, sse2 or plain); the widest this processor runs is used";
+#elif defined(__aarch64__)
+bool built(vorn::Kernel k) { return k == vorn::Kernel::Neon || k == vorn::Kernel::Plain; }
+const char* const kNotAKernel = "not a kernel (neon or plain); the widest this processor runs is used";
+#else
+bool built(vorn::Kernel k) { return k == vorn::Kernel::Plain; }
+const char* const kNotAKernel = "not a kernel (plain is the only one here); plain is used";
+#endif
+
+}  // namespace
+
 TEST(KernelSetting, NamesAKernelTheProcessorRunsOrSaysWhy) {
     const vorn::Kernel before = vorn::selected_kernel();
     vorn::Kernel widest = vorn::Kernel::Plain;
-    for (vorn::Kernel k : {vorn::Kernel::Avx512, vorn::Kernel::Avx2, vorn::Kernel::Sse2})
-        if (widest == vorn::Kernel::Plain && vorn::kernel_available(k)) widest = k;
+    for (vorn::Kernel k : {vorn::Kernel::Avx512, vorn::Kernel::Avx2, vorn::Kernel::Sse2, vorn::Kernel::Neon})
+        if (widest == vorn::Kernel::Plain && built(k) && vorn::kernel_available(k)) widest = k;
     struct Case {
         const char* name;
-        vorn::Kernel kernel;  // what it asks for, if it is a kernel
-        bool is_kernel;
+        vorn::Kernel kernel;  // what it asks for, if it names a kernel
+        bool names_kernel;    // of any build
     };
     for (Case c : {Case{"plain", vorn::Kernel::Plain, true}, Case{"sse2", vorn::Kernel::Sse2, true},
                    Case{"avx2", vorn::Kernel::Avx2, true}, Case{"avx512", vorn::Kernel::Avx512, true},
+                   Case{"neon", vorn::Kernel::Neon, true}, Case{"NEON", widest, false},
                    Case{"", widest, true}, Case{nullptr, widest, true}, Case{"AVX2", widest, false},
                    Case{"portable", widest, false}, Case{"avx2 ", widest, false}}) {
         const char* error = nullptr;
-        const bool runs = !c.is_kernel || vorn::kernel_available(c.kernel);
+        const bool is_kernel = c.names_kernel && built(c.kernel);
+        const bool runs = !is_kernel || vorn::kernel_available(c.kernel);
         const bool ok = vorn::select_kernel(c.name, &error);
         SCOPED_TRACE(c.name ? c.name : "(unset)");
-        EXPECT_EQ(ok, c.is_kernel && runs);
+        EXPECT_EQ(ok, is_kernel && runs);
         EXPECT_EQ(vorn::selected_kernel(), ok ? c.kernel : widest);
-        if (!c.is_kernel) {
-            EXPECT_STREQ(error, "not a kernel (avx512, avx2, sse2 or plain); the widest this processor runs is used");
+        if (!is_kernel) {
+            EXPECT_STREQ(error, kNotAKernel);
         } else if (!runs) {
             EXPECT_STREQ(error, "this processor does not run that kernel; the widest it runs is used");
         }
