@@ -198,6 +198,23 @@ static inline uint32_t each_grain(Granulator& g, uint32_t P, PerGrain&& grain) {
     return phase;
 }
 
+// Every active grain of the vector, run by run, W samples a block:
+// `blocks(pos, step, q, j, count)` adds `count` blocks from sample j on and
+// `part(pos, step, q, j, m)` the m < W samples that end a run (see
+// run_blocks). Returns the new master phase.
+template <int W, int S, class Blocks, class Part>
+static inline uint32_t run_grains_by_blocks(Granulator& g, uint32_t P, const VectorContext& c, Blocks&& blocks,
+                                            Part&& part) {
+    return each_grain(g, P, [&](Grain& gr) {
+        return run_grain(g, gr, P, c, [&](uint64_t pos, uint64_t step, uint32_t q, int32_t j, int32_t len) {
+            return run_blocks<W, S>(
+                c, pos, step, q, j, len,
+                [&](uint64_t at, uint32_t phase, int32_t k, int32_t count) { blocks(at, step, phase, k, count); },
+                [&](uint64_t at, uint32_t phase, int32_t k, int32_t m) { part(at, step, phase, k, m); });
+        });
+    });
+}
+
 // The plain per-sample loop for one grain: used when the phase step is not
 // positive, where the phase may wrap without a restart.
 uint32_t run_grain_plain(Granulator& g, Grain& gr, uint32_t P, const VectorContext& c);

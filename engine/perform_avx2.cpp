@@ -190,18 +190,14 @@ uint32_t run_grains_avx2(Granulator& g, uint32_t P, const VectorContext& c) {
     const auto all = [&](auto form, auto window) {
         constexpr int S = decltype(form)::value;
         constexpr int Form = decltype(window)::value;
-        return each_grain(g, P, [&](Grain& gr) {
-            return run_grain(g, gr, P, c, [&](uint64_t pos, uint64_t step, uint32_t q, int32_t j, int32_t len) {
-                return run_blocks<4, S>(
-                    c, pos, step, q, j, len,
-                    [&](uint64_t at, uint32_t phase, int32_t k, int32_t count) {
-                        add_blocks<S, Form>(b, at, step, phase, k, count);
-                    },
-                    [&](uint64_t at, uint32_t phase, int32_t k, int32_t m) {
-                        add_part<S, Form>(b, at, step, phase, k, m);
-                    });
+        return run_grains_by_blocks<4, S>(
+            g, P, c,
+            [&](uint64_t at, uint64_t step, uint32_t phase, int32_t k, int32_t count) {
+                add_blocks<S, Form>(b, at, step, phase, k, count);
+            },
+            [&](uint64_t at, uint64_t step, uint32_t phase, int32_t k, int32_t m) {
+                add_part<S, Form>(b, at, step, phase, k, m);
             });
-        });
     };
     // The window's reading by how far apart a block's entries lie.
     const uint64_t apart = uint64_t{incr};

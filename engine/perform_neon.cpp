@@ -82,17 +82,13 @@ uint32_t run_grains_neon(Granulator& g, uint32_t P, const VectorContext& c) {
     const Pair b{c.samples, static_cast<size_t>(c.stride), c.window, c.out, vdupq_n_f64(c.gain)};
     return by_stride(c, [&](auto form) {
         constexpr int S = decltype(form)::value;
-        return each_grain(g, P, [&](Grain& gr) {
-            return run_grain(g, gr, P, c, [&](uint64_t pos, uint64_t step, uint32_t q, int32_t j, int32_t len) {
-                return run_blocks<2, S>(
-                    c, pos, step, q, j, len,
-                    [&](uint64_t at, uint32_t phase, int32_t k, int32_t count) {
-                        for (const int32_t end = k + 2 * count; k != end; k += 2, at += 2 * step, phase += 2 * incr)
-                            add_two<S>(b, at, step, phase, incr, k);
-                    },
-                    [&](uint64_t at, uint32_t phase, int32_t k, int32_t) { add_sample<S>(c, at, phase, k); });
-            });
-        });
+        return run_grains_by_blocks<2, S>(
+            g, P, c,
+            [&](uint64_t at, uint64_t step, uint32_t phase, int32_t k, int32_t count) {
+                for (const int32_t end = k + 2 * count; k != end; k += 2, at += 2 * step, phase += 2 * incr)
+                    add_two<S>(b, at, step, phase, incr, k);
+            },
+            [&](uint64_t at, uint64_t, uint32_t phase, int32_t k, int32_t) { add_sample<S>(c, at, phase, k); });
     });
 }
 

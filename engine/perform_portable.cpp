@@ -127,16 +127,12 @@ uint32_t run_grains_portable(Granulator& g, uint32_t P, const VectorContext& c) 
     const Pair b{c.samples, static_cast<size_t>(c.stride), c.window, c.out, _mm_set1_pd(c.gain), incr};
     return by_stride(c, [&](auto form) {
         constexpr int S = decltype(form)::value;
-        return each_grain(g, P, [&](Grain& gr) {
-            return run_grain(g, gr, P, c, [&](uint64_t pos, uint64_t step, uint32_t q, int32_t j, int32_t len) {
-                return run_blocks<2, S>(
-                    c, pos, step, q, j, len,
-                    [&](uint64_t at, uint32_t phase, int32_t k, int32_t count) {
-                        add_pairs<S>(b, at, step, phase, k, count);
-                    },
-                    [&](uint64_t at, uint32_t phase, int32_t k, int32_t) { add_sample<S>(c, at, phase, k); });
-            });
-        });
+        return run_grains_by_blocks<2, S>(
+            g, P, c,
+            [&](uint64_t at, uint64_t step, uint32_t phase, int32_t k, int32_t count) {
+                add_pairs<S>(b, at, step, phase, k, count);
+            },
+            [&](uint64_t at, uint64_t, uint32_t phase, int32_t k, int32_t) { add_sample<S>(c, at, phase, k); });
     });
 }
 
