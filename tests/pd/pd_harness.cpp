@@ -38,6 +38,19 @@ std::string on_path(const std::string& name) {
     return "";
 }
 
+// Debian's libfaketime. Preloaded directly rather than through the faketime
+// wrapper: the wrapper keeps a named semaphore per process id in /dev/shm
+// and refuses to start ("sem_open: File exists") where one was left behind
+// by a killed run whose id comes round again.
+std::string faketime_library() {
+    for (const std::string dir : {"/usr/lib/" VORN_MULTIARCH "/faketime", "/usr/lib/faketime",
+                                  "/usr/local/lib/faketime"}) {
+        const std::string candidate = dir + "/libfaketime.so.1";
+        if (access(candidate.c_str(), R_OK) == 0) return candidate;
+    }
+    return "";
+}
+
 // Pd's batch mode computes as fast as it can; a patch that never quits
 // (an object that failed to create, say) is stopped after this long.
 constexpr auto kPatience = std::chrono::seconds(120);
@@ -120,15 +133,15 @@ PdRun PdTest::pd(const std::string& name, const Patch& patch, const PdOptions& o
 
 PdRun PdTest::pd(const std::string& name, const std::string& patch_text, const PdOptions& options) {
     PdRun run;
-    const std::string pd_exe = on_path("pd"), faketime = on_path("faketime");
+    const std::string pd_exe = on_path("pd"), faketime = faketime_library();
     if (pd_exe.empty()) {
         ADD_FAILURE() << "pd is not on PATH: these tests run vorn~ in Pd (Debian's puredata-core; "
                          "scripts/install-deps.sh build installs it)";
         return run;
     }
     if (options.stop_clock && faketime.empty()) {
-        ADD_FAILURE() << "faketime is not on PATH: these tests stop Pd's clock with it (Debian's faketime; "
-                         "scripts/install-deps.sh build installs it)";
+        ADD_FAILURE() << "libfaketime is not installed: these tests stop Pd's clock with it (Debian's "
+                         "faketime; scripts/install-deps.sh build installs it)";
         return run;
     }
     const std::string file = name + ".pd";
@@ -147,7 +160,8 @@ PdRun PdTest::pd(const std::string& name, const std::string& patch_text, const P
     if (options.stop_clock) {
         // The clock that time() reads stands still; Pd's scheduler reads the
         // monotonic clock, which keeps running.
-        args = {faketime, "-f", clock_text(options.clock)};
+        env.push_back("LD_PRELOAD=" + faketime);
+        env.push_back("FAKETIME=" + clock_text(options.clock));
         env.push_back("TZ=UTC");
         env.push_back("FAKETIME_DONT_FAKE_MONOTONIC=1");
     }
@@ -155,13 +169,13 @@ PdRun PdTest::pd(const std::string& name, const std::string& patch_text, const P
     // An external built with AddressSanitizer in a host built without it:
     // the runtime is preloaded.
     if (options.stop_clock) {
-        // After libfaketime, which faketime puts in LD_PRELOAD: in front of
+        // After libfaketime, which is in LD_PRELOAD already: in front of
         // it, the runtime's allocator would call clock_gettime while
         // libfaketime, not yet set up, looks its own functions up with
         // dlsym, which allocates, and Pd would hang at start. Leak checking
         // at exit does not survive libfaketime either: it is left to the
         // runs with the clock running.
-        args.insert(args.end(), {"/bin/sh", "-c", "LD_PRELOAD=\"$LD_PRELOAD:$VORN_ASAN_RUNTIME\" exec \"$0\" \"$@\""});
+        args = {"/bin/sh", "-c", "LD_PRELOAD=\"$LD_PRELOAD:$VORN_ASAN_RUNTIME\" exec \"$0\" \"$@\""};
         env.push_back(std::string("VORN_ASAN_RUNTIME=") + VORN_PD_PRELOAD);
         env.push_back("ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0:abort_on_error=1");
     } else {

@@ -3,9 +3,10 @@
 // stopped, and its console read back. The patches record vorn~'s output into
 // arrays and write them with soundfiler, synchronously, before "; pd quit".
 //
-// pd and faketime are looked up on PATH when a test runs (Debian's
-// puredata-core and faketime, from scripts/install-deps.sh build); a test
-// fails, saying which is missing, if either is not there.
+// pd is looked up on PATH and libfaketime in the system's library folders
+// when a test runs (Debian's puredata-core and faketime, from
+// scripts/install-deps.sh build); a test fails, saying which is missing, if
+// either is not there.
 #pragma once
 
 #include <cstdint>
@@ -53,7 +54,7 @@ struct PdRun {
 struct PdOptions {
     // The folder that holds vorn~.pd_linux: the shipped build or the tests'.
     std::string external_dir = {};
-    // Pd runs under faketime, with the clock that time() reads stopped at
+    // Pd runs under libfaketime, with the clock that time() reads stopped at
     // `clock` seconds since 1970 (UTC): vorn~'s random source is seeded
     // from it. Tests that need no known seed let the clock run; in the
     // sanitizer build those also check for leaks.
@@ -79,7 +80,7 @@ std::vector<std::string> pd_wording(const std::vector<std::string>& max_lines);
 class PdTest : public vorn::test::RendererTest {
 protected:
     // Writes `patch` as NAME.pd in the test's folder and runs it, under
-    // faketime with the clock stopped at options.clock.
+    // libfaketime with the clock stopped at options.clock.
     PdRun pd(const std::string& name, const Patch& patch, const PdOptions& options);
     PdRun pd(const std::string& name, const std::string& patch_text, const PdOptions& options);
 };
@@ -87,7 +88,8 @@ protected:
 // Float WAV files, one channel per array written.
 void write_floats(const std::string& path, const std::vector<float>& samples);
 
-// "YYYY-MM-DD hh:mm:ss" of a reading in seconds (UTC), as faketime -f takes it.
+// "YYYY-MM-DD hh:mm:ss" of a reading in seconds (UTC): as FAKETIME, a
+// clock stopped there.
 std::string clock_text(int64_t seconds);
 
 // Exact bit patterns, sample for sample; reports the first difference.
