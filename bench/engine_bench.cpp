@@ -4,8 +4,8 @@
 // denormal floats or near-silence, which must cost no more than sound.
 // BM_Stride reads the source as Pd's arrays (stride 2) and multichannel
 // buffer~ objects (any stride) hold it, against the contiguous mono form.
-// BM_Period varies the grain period from 1 to 500 ms, at 0 and +700 cents. BM_Exp: the engine's
-// exp_cr per call, against the C library's exp.
+// BM_Period varies the grain period from 1 to 500 ms, at 0 and +700 cents. BM_Start: one grain
+// start. BM_Exp: the engine's exp_cr per call, against the C library's exp.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -128,6 +128,30 @@ void BM_Period(benchmark::State& state) {
         static_cast<double>(state.range(0)));
 }
 
+// One grain start, 512 grains in turn: with the defaults (one list entry, no
+// detune), and with a list of four and a detune (two more draws and exp_cr).
+void BM_Start(benchmark::State& state) {
+    vorn::random_state = 1;
+    vorn::Granulator g{};
+    vorn::init(g, 9);
+    vorn::set_period(g, 10.0);
+    if (state.range(0)) {
+        const double list[] = {0, 700, -500, 1200};
+        vorn::set_transp_list(g, list, 4);
+        vorn::set_transp_jitter(g, 10);
+        vorn::set_pos_jitter(g, 20);
+    }
+    vorn::compile(g, kRate);
+    double position = 10000.0;
+    for (auto _ : state) {
+        for (int i = 0; i < g.max_overlap; ++i) vorn::start_grain(g, position += 0.5, g.grains[i]);
+        benchmark::DoNotOptimize(g.grains);
+    }
+    state.counters["ns_per_start"] = benchmark::Counter(static_cast<double>(state.iterations()) * g.max_overlap,
+                                                        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    vorn::release(g);
+}
+
 // 4096 arguments spread over the transposition range, +-38400 cents.
 std::vector<double> exp_arguments() {
     std::vector<double> x(4096);
@@ -181,6 +205,9 @@ BENCHMARK(BM_Stride)
     ->ArgNames({"kernel", "stride"})
     ->ArgsProduct({{kChosen, kPortable, kAvx2, kAvx512}, {1, 2, 4}})
     ->Unit(benchmark::kMicrosecond);
+
+// list 0: the defaults; 1: four entries, a detune and a position jitter.
+BENCHMARK(BM_Start)->ArgName("list")->Arg(0)->Arg(1);
 
 // libc 0: exp_cr; 1: the C library's exp.
 BENCHMARK(BM_Exp)->ArgName("libc")->Arg(0)->Arg(1);

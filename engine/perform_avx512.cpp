@@ -75,22 +75,29 @@ VORN_ALWAYS_INLINE __m512d interpolate(const Block& b, const uint64_t (&p)[8]) {
 }
 
 // ---------------------------------------------------------------------------
-// Window entries of eight samples, their grain phases `phases`, none past
-// the end of the period; qs holds the phases of samples 0, 2, 4 and 6. By
-// how far apart the entries lie (the shorter the grain, the farther): all
-// within sixteen of the first, one load and a permute; each half within
-// sixteen of its first, two loads and a two-source permute; each pair, four
-// loads, two permutes and a blend; farther, a gather. Zen 4's gather is
-// slow: with it in place of the others, 512 grains at the original pitch
-// cost 0.69 instead of 0.52 ns per grain-sample at 10 ms, 0.63 instead of
-// 0.39 at 40 ms and 0.61 instead of 0.37 at 100 ms.
+// Window entries of eight samples, their grain phases qs[0..7] (and as a
+// vector, `phases`), none past the end of the period. By how far apart the
+// entries lie (the shorter the grain, the farther): all within sixteen of
+// the first, one load and a permute; each half within sixteen of its first,
+// two loads and a two-source permute; each pair, four loads, two permutes
+// and a blend; farther, one by one. Zen 4's gather is slow: with it in
+// place of the others, 512 grains at the original pitch cost 0.69 instead
+// of 0.52 ns per grain-sample at 10 ms, 0.63 instead of 0.39 at 40 ms and
+// 0.61 instead of 0.37 at 100 ms, and 0.80 instead of 0.60 at 5 ms in place
+// of the loads one by one.
 
-enum WindowForm { kSlide, kHalves, kQuarters, kGather };
+enum WindowForm { kSlide, kHalves, kQuarters, kApart };
 
 template <int Form>
-VORN_ALWAYS_INLINE __m256 window_at(const Block& b, const uint32_t (&qs)[4], __m256i phases) {
-    const __m256i entries = _mm256_srli_epi32(phases, 19);
+VORN_ALWAYS_INLINE __m256 window_at(const Block& b, const uint32_t (&qs)[8], __m256i phases) {
     const float* w = b.window;
+    if constexpr (Form == kApart) {
+        (void)phases;
+        const __m128 lo = _mm_setr_ps(w[qs[0] >> 19], w[qs[1] >> 19], w[qs[2] >> 19], w[qs[3] >> 19]);
+        const __m128 hi = _mm_setr_ps(w[qs[4] >> 19], w[qs[5] >> 19], w[qs[6] >> 19], w[qs[7] >> 19]);
+        return _mm256_setr_m128(lo, hi);
+    }
+    const __m256i entries = _mm256_srli_epi32(phases, 19);
     if constexpr (Form == kSlide) {
         // All eight within sixteen from the first.
         const __m256i offsets = _mm256_sub_epi32(entries, _mm256_broadcastd_epi32(_mm256_castsi256_si128(entries)));
@@ -102,22 +109,25 @@ VORN_ALWAYS_INLINE __m256 window_at(const Block& b, const uint32_t (&qs)[4], __m
         const __m256i offsets =
             _mm256_add_epi32(_mm256_sub_epi32(entries, firsts), _mm256_setr_epi32(0, 0, 0, 0, 16, 16, 16, 16));
         const __m512 lo = _mm512_loadu_ps(w + (qs[0] >> 19));
-        const __m512 hi = _mm512_loadu_ps(w + (qs[2] >> 19));
+        const __m512 hi = _mm512_loadu_ps(w + (qs[4] >> 19));
         return _mm512_castps512_ps256(_mm512_permutex2var_ps(lo, _mm512_castsi256_si512(offsets), hi));
     } else if constexpr (Form == kQuarters) {
         // Each pair within sixteen from its first.
         const __m256i firsts = _mm256_permutexvar_epi32(_mm256_setr_epi32(0, 0, 2, 2, 4, 4, 6, 6), entries);
         const __m256i offsets =
             _mm256_add_epi32(_mm256_sub_epi32(entries, firsts), _mm256_setr_epi32(0, 0, 16, 16, 0, 0, 16, 16));
-        const __m512 t0 = _mm512_loadu_ps(w + (qs[0] >> 19)), t1 = _mm512_loadu_ps(w + (qs[1] >> 19));
-        const __m512 t2 = _mm512_loadu_ps(w + (qs[2] >> 19)), t3 = _mm512_loadu_ps(w + (qs[3] >> 19));
+        const __m512 t0 = _mm512_loadu_ps(w + (qs[0] >> 19)), t1 = _mm512_loadu_ps(w + (qs[2] >> 19));
+        const __m512 t2 = _mm512_loadu_ps(w + (qs[4] >> 19)), t3 = _mm512_loadu_ps(w + (qs[6] >> 19));
         const __m512i idx = _mm512_castsi256_si512(offsets);
         const __m512 lo = _mm512_permutex2var_ps(t0, idx, t1);
         const __m512 hi = _mm512_permutex2var_ps(t2, idx, t3);
         return _mm512_castps512_ps256(_mm512_mask_blend_ps(0xf0, lo, hi));
-    } else {
-        return _mm256_i32gather_ps(w, entries, 4);
     }
+}
+
+// The grain phases of a block's eight samples from q on.
+VORN_ALWAYS_INLINE void block_phases(uint32_t (&qs)[8], uint32_t q, uint32_t incr) {
+    for (int k = 0; k < 8; ++k) qs[k] = q + static_cast<uint32_t>(k) * incr;
 }
 
 // out + (v * window) * gain, rounded to float.
@@ -154,10 +164,11 @@ VORN_ALWAYS_INLINE void add_unit_blocks(const Block& block, uint64_t pos, uint32
         const __m512d x0 = _mm512_mul_pd(frames8<S>(t), c0), x1 = _mm512_mul_pd(frames8<S>(t + S), c1);
         const __m512d x2 = _mm512_mul_pd(frames8<S>(t + 2 * S), c2), x3 = _mm512_mul_pd(frames8<S>(t + 3 * S), c3);
         const __m512d v = _mm512_add_pd(_mm512_add_pd(_mm512_add_pd(x3, x2), x0), x1);
-        const uint32_t incr = b.incr, qs[4] = {q, q + 2 * incr, q + 4 * incr, q + 6 * incr};
+        uint32_t qs[8];
+        block_phases(qs, q, b.incr);
         const __m256 win = window_at<Form>(b, qs, phases);
         _mm256_storeu_ps(out, accumulate(b, v, win, _mm256_loadu_ps(out)));
-        if constexpr (Form != kSlide) q += 8 * incr;
+        if constexpr (Form != kSlide) q += 8 * b.incr;
         phases = _mm256_add_epi32(phases, advance);
     }
 }
@@ -178,7 +189,8 @@ VORN_ALWAYS_INLINE void add_blocks(const Block& block, uint64_t pos, uint64_t st
         const uint64_t p1 = pos + step, p2 = pos + step2, p3 = p1 + step2;
         const uint64_t p[8] = {pos, p1, p2, p3, pos + step4, p1 + step4, p2 + step4, p3 + step4};
         const __m512d v = interpolate<S>(b, p);
-        const uint32_t incr = b.incr, qs[4] = {q, q + 2 * incr, q + 4 * incr, q + 6 * incr};
+        uint32_t qs[8];
+        block_phases(qs, q, b.incr);
         const __m256 win = window_at<Form>(b, qs, phases);
         _mm256_storeu_ps(out, accumulate(b, v, win, _mm256_loadu_ps(out)));
         pos = p[4] + step4;
@@ -193,9 +205,9 @@ VORN_ALWAYS_INLINE void add_blocks(const Block& block, uint64_t pos, uint64_t st
 template <int S, int Form>
 VORN_ALWAYS_INLINE void add_part(const Block& b, uint64_t pos, uint64_t step, uint32_t q, int32_t j, int32_t m) {
     uint64_t p[8];
-    uint32_t qs[4];
+    uint32_t qs[8];
     for (int k = 0; k < 8; ++k) p[k] = pos + static_cast<uint64_t>(k < m ? k : m - 1) * step;
-    for (int k = 0; k < 4; ++k) qs[k] = q + static_cast<uint32_t>(2 * k < m ? 2 * k : m - 1) * b.incr;
+    for (int k = 0; k < 8; ++k) qs[k] = q + static_cast<uint32_t>(k < m ? k : m - 1) * b.incr;
     const __m512d v = interpolate<S>(b, p);
     const __m256i last = _mm256_set1_epi32(static_cast<int32_t>(q + static_cast<uint32_t>(m - 1) * b.incr));
     const __m256i phases =
@@ -230,13 +242,13 @@ uint32_t run_grains_avx512(Granulator& g, uint32_t P, const VectorContext& c) {
     const int form = 7 * apart < uint64_t{15} << 19   ? kSlide
                      : 3 * apart < uint64_t{15} << 19 ? kHalves
                      : apart < uint64_t{14} << 19     ? kQuarters
-                                                      : kGather;
+                                                      : kApart;
     return by_stride(c, [&](auto S) {
         switch (form) {
             case kSlide: return all(S, std::integral_constant<int, kSlide>{});
             case kHalves: return all(S, std::integral_constant<int, kHalves>{});
             case kQuarters: return all(S, std::integral_constant<int, kQuarters>{});
-            default: return all(S, std::integral_constant<int, kGather>{});
+            default: return all(S, std::integral_constant<int, kApart>{});
         }
     });
 }

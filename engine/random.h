@@ -21,9 +21,12 @@ inline uint32_t random_next() {
     const uint32_t a = (s >> 16) * 16807u;
     uint32_t b = (s & 0xFFFFu) * 16807u;
     b += (a & 0x7FFFu) << 16;
-    if (b > 0x7FFFFFFFu) b = (b & 0x7FFFFFFFu) + 1;
+    // Each carry past bit 30 folds back in as + 1, without a branch: the
+    // draws are random, so a branch here would be mispredicted at every
+    // other grain start.
+    b = (b & 0x7FFFFFFFu) + (b >> 31);
     b += a >> 15;
-    if (b > 0x7FFFFFFFu) b = (b & 0x7FFFFFFFu) + 1;
+    b = (b & 0x7FFFFFFFu) + (b >> 31);
     random_state = b;
     return b;
 }
