@@ -41,6 +41,7 @@ MaxBuffer* buffer_set(const std::string& name, const std::vector<float>& samples
         return nullptr;
     }
     Runtime& r = rt();
+    ChainLock between_vectors;
     try {
         MaxSymbol* sym = symbol(name);
         // Exactly as many floats as samples: a read past the end is caught.
@@ -75,6 +76,7 @@ MaxBuffer* buffer_set(const std::string& name, const std::vector<float>& samples
 }
 
 bool buffer_delete(const std::string& name) {
+    ChainLock between_vectors;
     MaxBuffer* b = bound_buffer(name);
     if (!b) return false;
     find_symbol(name)->thing = nullptr;
@@ -83,6 +85,7 @@ bool buffer_delete(const std::string& name) {
 }
 
 bool buffer_set_valid(const std::string& name, bool valid) {
+    ChainLock between_vectors;
     MaxBuffer* b = bound_buffer(name);
     if (!b) return false;
     b->valid = valid ? 1 : 0;
@@ -93,6 +96,7 @@ MaxBuffer* buffer_find(const std::string& name) { return bound_buffer(name); }
 
 MaxObject* table_set(const std::string& name) {
     Runtime& r = rt();
+    ChainLock between_vectors;
     try {
         MaxSymbol* sym = symbol(name);
         if (sym->thing && r.tables.count(sym->thing)) return sym->thing;

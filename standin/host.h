@@ -149,9 +149,11 @@ STANDIN_API bool box_mute(Box* box, bool muted);
 // Runs the compiled chain on a thread of the host's own, vector after vector
 // with the input vectors as they stand, as a host's audio thread does, until
 // audio_stop(), and at least one. Meanwhile the host application goes on: dsp_compile waits
-// for the end of the vector; an object's z_dsp_free returns only once the
-// thread is outside that object's perform routines, which then never run
-// again; run_vector refuses. False with a reason if the thread already runs,
+// for the end of the vector; so do messages, box creation and deletion and
+// buffer~ changes, which reach the objects between two vectors, as in a host
+// whose scheduler runs in its audio thread; an object's z_dsp_free returns
+// only once the thread is outside that object's perform routines, which
+// then never run again; run_vector refuses. False with a reason if the thread already runs,
 // or there is no compiled chain, or the thread cannot be started.
 STANDIN_API bool audio_start(std::string* error);
 // Stops the audio thread and waits for it; the number of vectors it ran.

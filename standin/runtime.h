@@ -165,7 +165,9 @@ struct Chain {
 // perform routine runs on that thread, and when it is taken the audio thread
 // is outside every routine. The audio thread takes it around each vector;
 // the host's own thread around compiling, an object leaving signal
-// processing, muting and reset. A thread that already holds it (a routine
+// processing, muting, reset, every call into an external (ExternalCall) and
+// every change to a buffer~: a message or a new buffer~ reaches an object
+// between two vectors, never while its perform routine runs. A thread that already holds it (a routine
 // calling back into the host) takes it again at no cost.
 class ChainLock {
 public:
@@ -206,7 +208,8 @@ struct Runtime {
 
 Runtime& rt();
 
-// Around every call into an external but its perform routines: an external
+// Around every call into an external but its perform routines, which it
+// keeps out of the audio thread's vectors (ChainLock). An external
 // must leave the floating-point control state as it found it (the x87 control
 // word and MXCSR's control bits). If the call changed it, the host says so on
 // the console ("error: ...") and puts it back.
@@ -219,6 +222,7 @@ public:
     ExternalCall& operator=(const ExternalCall&) = delete;
 
 private:
+    ChainLock between_vectors_;
     std::string name_;
     const char* what_;
     fpu::State before_;
