@@ -6,9 +6,13 @@
 // Built several times under other names to give the loader other cases:
 // PROBE_INT_ONLY / PROBE_FLOAT_ONLY take only one kind of number,
 // PROBE_NO_SETUP has a main that sets up nothing, PROBE_NO_MAIN no main.
+#include <unistd.h>
+
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 #include <string>
 
 #include "fpu.h"
@@ -25,6 +29,8 @@
 
 namespace {
 
+enum class RtFault { None, Allocate, Lock, Write };
+
 struct Probe {
     MaxSignalObject header;
     void* proxy[3];  // inlets 1 to 3
@@ -33,6 +39,7 @@ struct Probe {
     bool leak;       // "leak": the release routine keeps its proxies
     bool misstep;    // after "misstep", perform returns a wrong address
     bool fpu_perform;  // after "fpuperform", perform changes the x87 control word
+    RtFault rt_fault;  // after "rtfault", perform does what no perform routine may
 };
 
 void* probe_class = nullptr;
@@ -161,6 +168,35 @@ void probe_fpu_perform(Probe* x, MaxSymbol*, int16_t, MaxAtom*) { x->fpu_perform
 // own fields overlapped it would.
 void probe_scribble(Probe* x, MaxSymbol*, int16_t, MaxAtom*) { x->header.n_signal_inlets = 7; }
 
+// "rtfault malloc|lock|write": what the real-time guard (tests/rtguard) must
+// catch in a perform routine.
+void probe_rt_fault(Probe* x, MaxSymbol*, int16_t count, MaxAtom* atoms) {
+    x->rt_fault = count < 1                        ? RtFault::None
+                  : is_symbol(atoms[0], "malloc") ? RtFault::Allocate
+                  : is_symbol(atoms[0], "lock")   ? RtFault::Lock
+                  : is_symbol(atoms[0], "write")  ? RtFault::Write
+                                                  : RtFault::None;
+}
+
+void do_rt_fault(RtFault fault) {
+    static void* volatile block;  // volatile: the pair must not be optimised away
+    static std::mutex mutex;
+    switch (fault) {
+    case RtFault::Allocate:
+        block = std::malloc(16);
+        std::free(block);
+        break;
+    case RtFault::Lock:
+        mutex.lock();
+        mutex.unlock();
+        break;
+    case RtFault::Write:
+        if (write(STDERR_FILENO, "", 0) != 0) std::abort();
+        break;
+    case RtFault::None: break;
+    }
+}
+
 intptr_t* probe_perform(intptr_t* w) {
     auto* x = reinterpret_cast<Probe*>(w[1]);
     auto* in = reinterpret_cast<float*>(w[2]);
@@ -172,6 +208,7 @@ intptr_t* probe_perform(intptr_t* w) {
         s.x87 = static_cast<uint16_t>(s.x87 ^ 0x0100);  // another precision
         standin::fpu::write(s);
     }
+    do_rt_fault(x->rt_fault);
     return x->misstep ? w + 4 : w + 5;
 }
 
@@ -208,6 +245,7 @@ int main() {
     addmess(method(probe_fpu), "fpu", A_GIMME, 0);
     addmess(method(probe_fpu_change), "fpuchange", A_GIMME, 0);
     addmess(method(probe_fpu_perform), "fpuperform", A_GIMME, 0);
+    addmess(method(probe_rt_fault), "rtfault", A_GIMME, 0);
 #ifndef PROBE_FLOAT_ONLY
     addint(method(probe_int));
 #endif
