@@ -153,18 +153,30 @@ PdRun PdTest::pd(const std::string& name, const std::string& patch_text, const P
         const std::string v = *e;
         if (v.rfind("TZ=", 0) == 0 || v.rfind("FAKETIME", 0) == 0 || v.rfind("LD_PRELOAD=", 0) == 0 ||
             v.rfind("ASAN_OPTIONS=", 0) == 0 || v.rfind("LSAN_OPTIONS=", 0) == 0 ||
-            v.rfind("VORN_ASAN_RUNTIME=", 0) == 0)
+            v.rfind("VORN_ASAN_RUNTIME=", 0) == 0 || v.rfind("VORN_RTGUARD_", 0) == 0)
             continue;
         env.push_back(v);
     }
+    std::string preload;
     if (options.stop_clock) {
         // The clock that time() reads stands still; Pd's scheduler reads the
         // monotonic clock, which keeps running.
-        env.push_back("LD_PRELOAD=" + faketime);
+        preload = faketime;
         env.push_back("FAKETIME=" + clock_text(options.clock));
         env.push_back("TZ=UTC");
         env.push_back("FAKETIME_DONT_FAKE_MONOTONIC=1");
     }
+    const std::string guard_report = dir_ + "/../" + name + ".rtguard";
+#ifdef VORN_RTGUARD
+    // After libfaketime: a sleep reaches its hook first, which passes it on
+    // to the guard's.
+    if (!preload.empty()) preload += ':';
+    preload += VORN_RTGUARD;
+    env.push_back("VORN_RTGUARD_LIBRARY=vorn~");
+    env.push_back("VORN_RTGUARD_REPORT=" + guard_report);
+    std::remove(guard_report.c_str());
+#endif
+    if (!preload.empty()) env.push_back("LD_PRELOAD=" + preload);
 #ifdef VORN_PD_PRELOAD
     // An external built with AddressSanitizer in a host built without it:
     // the runtime is preloaded.
@@ -229,8 +241,18 @@ PdRun PdTest::pd(const std::string& name, const std::string& patch_text, const P
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     run.raw = slurp(err_path);
     run.console = lines_of(run.raw);
+    run.guard = vorn::rtguard::parse(slurp(guard_report));
     EXPECT_FALSE(run.timed_out) << name << ": Pd had not quit after " << kPatience.count() << " s:\n" << run.raw;
+    EXPECT_LE(run.guard.forbidden, 0) << name << ": vorn~'s perform routine broke the real-time rule:\n"
+                                      << run.guard.text;
     return run;
+}
+
+::testing::AssertionResult ran_guarded(const PdRun& run) {
+    if (!kGuarded || run.guard.guarded > 0) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "the real-time guard saw no perform call of vorn~ ("
+                                         << (run.guard.guarded < 0 ? "no report" : "none guarded") << "):\n"
+                                         << run.guard.text << run.raw;
 }
 
 std::string sanitizer_report(const PdRun& run) {

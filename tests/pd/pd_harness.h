@@ -1,6 +1,7 @@
 // vorn~ in real Pd: patches written object by object, Pd run in batch mode
 // (no audio device, as fast as it computes) under libfaketime with the clock
-// stopped, and its console read back. The patches record vorn~'s output into
+// stopped, and under the real-time guard (tests/rtguard) where it is built,
+// and its console read back. The patches record vorn~'s output into
 // arrays and write them with soundfiler, synchronously, before "; pd quit".
 //
 // pd is looked up on PATH and libfaketime in the system's library folders
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "harness.h"
+#include "rtguard.h"
 
 namespace vorn::pdtest {
 
@@ -49,7 +51,19 @@ struct PdRun {
     std::vector<std::string> console;  // Pd's console (its standard error), line by line
     std::string raw;                   // all of its standard error, for messages
     bool timed_out = false;
+    // Where the real-time guard is built (not in the sanitizer builds), Pd
+    // runs with it preloaded (after libfaketime) and vorn~'s perform routine
+    // guarded: its report at Pd's exit. A forbidden call fails the test.
+    vorn::rtguard::Report guard;
 };
+
+// Whether Pd runs under the real-time guard in this build.
+constexpr bool kGuarded =
+#ifdef VORN_RTGUARD
+    true;
+#else
+    false;
+#endif
 
 struct PdOptions {
     // The folder that holds vorn~.pd_linux: the shipped build or the tests'.
@@ -66,6 +80,10 @@ struct PdOptions {
 // The shipped external and the tests' reporting build of it.
 std::string shipped_external();
 std::string reporting_external();
+
+// Whether the guard saw vorn~'s perform routine run, where Pd runs under
+// it: a hook that failed must not pass for a clean run.
+::testing::AssertionResult ran_guarded(const PdRun& run);
 
 // Sanitizer messages in Pd's console; empty if there are none.
 std::string sanitizer_report(const PdRun& run);

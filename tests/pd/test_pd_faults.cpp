@@ -90,9 +90,9 @@ std::string every_inlet() {
     return m + "; sigpos $1";
 }
 
-std::string long_list(const std::string& first) {
+std::string long_list(const std::string& first, int count = 300) {
     std::string l = first;
-    for (int i = 1; i < 300; ++i) {
+    for (int i = 1; i < count; ++i) {
         l += ' ';
         l += std::to_string((i * 53) % 4000 - 2000);
     }
@@ -167,6 +167,7 @@ std::vector<FaultCase> fault_cases() {
           {70, "; a-2 " + long_list("5")},
           {90, "; b-2 " + long_list("bar")},
           {110, "; c-2 list " + long_list("-100")},
+          {120, "; a-2 " + long_list("7", 256) + "; c-2 list " + long_list("-7", 256)},
           {130, "; a-2 list; a-0 loadbang foo; a-1 print 1 2 3; a-0 version x; b-3 symbol; c-4 list foo"},
           {150, "; a-0 set src 1 2 3 4 5 6 7 8 9; b-0 list 1 2 3; b-1 list 1 2; b-0 symbol src"},
           {170, "; make-nan bang"},
@@ -219,12 +220,18 @@ std::vector<FaultCase> fault_cases() {
 
         {"boxes_made_and_deleted_with_other_block_sizes",
          [](Patch& p) {
-             Patch boxes;
-             boxes.obj("vorn~ 10 src 5 0 0 20");
-             boxes.obj("osc~ 3");
-             boxes.obj("block~ 16");
-             boxes.connect(1, 0, 0, 0);
-             p.subpatch("boxes", boxes);
+             // [pd NAME]: a vorn~ playing SOURCE under BLOCK.
+             auto blocked = [&p](const char* name, const char* vorn, const char* source, const char* block) {
+                 Patch inner;
+                 inner.obj(vorn);
+                 inner.obj(source);
+                 inner.obj(block);
+                 inner.connect(1, 0, 0, 0);
+                 p.subpatch(name, inner);
+             };
+             blocked("boxes", "vorn~ 10 src 5 0 0 20", "osc~ 3", "block~ 16");
+             // Twice the rate: upsampled by 2.
+             blocked("up", "vorn~ 10 src 5 0 0 20", "osc~ 2", "block~ 64 1 2");
              Patch big;
              big.obj("vorn~ 6 src 5 0 0 50");
              big.obj("sig~ 400");
@@ -260,6 +267,7 @@ TEST_P(Faults, PdQuitsCleanlyWithNoSanitizerReport) {
     const PdRun run = pd(c.name, fault_patch(c), PdOptions{.external_dir = shipped_external(), .stop_clock = false});
     EXPECT_EQ(run.status, 0) << run.raw;
     EXPECT_EQ(sanitizer_report(run), "");
+    EXPECT_TRUE(ran_guarded(run));
     // The patch is what the test means it to be.
     for (const std::string& line : run.console) {
         EXPECT_EQ(line.find("couldn't create"), std::string::npos) << line;

@@ -31,6 +31,7 @@ protected:
         write_inputs(dir_, s.frames);
         write_file("score.txt", scenario_score(s));
         o.pd = pd(s.name, scenario_patch(s), PdOptions{.external_dir = external, .clock = s.clock});
+        EXPECT_TRUE(ran_guarded(o.pd));
         // Lines of the reporting build ("vorn~ #K: ...") are not vorn~'s
         // own: they are set aside. soundfiler's own line about the file it
         // wrote ("out.wav: biggest amplitude = ...") is dropped.
