@@ -3,6 +3,7 @@
 #include "kernels.h"
 
 #include <cstring>
+#include <iterator>
 
 namespace vorn {
 
@@ -40,6 +41,8 @@ constexpr Entry kBuilt[] = {
 constexpr const char* kNotAKernel = "not a kernel (plain is the only one here); plain is used";
 #endif
 
+static_assert(kBuilt[std::size(kBuilt) - 1].kernel == Kernel::Plain, "the plain kernel comes last: it runs anywhere");
+
 const Entry* entry_of(Kernel k) {
     for (const Entry& e : kBuilt)
         if (e.kernel == k) return &e;
@@ -63,15 +66,20 @@ bool processor_runs(Kernel k) {
     }
 }
 
-Kernel widest() {
+// The last entry, the plain kernel, runs anywhere.
+const Entry* widest() {
     for (const Entry& e : kBuilt)
-        if (processor_runs(e.kernel)) return e.kernel;
-    return Kernel::Plain;
+        if (processor_runs(e.kernel)) return &e;
+    return &kBuilt[std::size(kBuilt) - 1];
 }
 
 // Set by select_kernel, or on first use.
-bool chosen = false;
-Kernel chosen_kernel = Kernel::Plain;
+const Entry* chosen = nullptr;
+
+const Entry& chosen_entry() {
+    if (!chosen) chosen = widest();
+    return *chosen;
+}
 
 }  // namespace
 
@@ -88,17 +96,10 @@ const char* kernel_name(Kernel k) {
     return "?";
 }
 
-Kernel selected_kernel() {
-    if (!chosen) {
-        chosen_kernel = widest();
-        chosen = true;
-    }
-    return chosen_kernel;
-}
+Kernel selected_kernel() { return chosen_entry().kernel; }
 
 bool select_kernel(const char* name, const char** error) {
-    chosen = true;
-    chosen_kernel = widest();
+    chosen = widest();
     if (!name || !*name) return true;
     for (const Entry& e : kBuilt) {
         if (std::strcmp(name, kernel_name(e.kernel)) != 0) continue;
@@ -106,7 +107,7 @@ bool select_kernel(const char* name, const char** error) {
             if (error) *error = "this processor does not run that kernel; the widest it runs is used";
             return false;
         }
-        chosen_kernel = e.kernel;
+        chosen = &e;
         return true;
     }
     if (error) *error = kNotAKernel;
@@ -120,7 +121,7 @@ GrainKernel kernel_function(Kernel k) {
     return e ? e->code : run_grains_plain;
 }
 
-GrainKernel fast_kernel() { return kernel_function(selected_kernel()); }
+GrainKernel fast_kernel() { return chosen_entry().code; }
 
 }  // namespace detail
 
