@@ -6,7 +6,7 @@ GENERATOR := -G Ninja
 JOBS      ?= $(shell nproc)
 
 .PHONY: all deps build pd test test-unit test-sanitize test-tsan bench bench-peers demo install clean windows test-windows \
-        fuzz fuzz-build soak arm arm64 armhf arm-roots test-arm
+        fuzz fuzz-build soak arm arm64 armhf arm-roots test-arm compare-renders
 
 all: build
 
@@ -174,6 +174,32 @@ arm-roots:
 test-arm: arm build
 	tests/arm/run.sh $(ARM64_BUILD) $(ARMHF_BUILD) $(BUILD)/bin/vorn
 
+# The renders of this tree's vorn against those of another revision's, byte
+# for byte (tests/compare_builds.sh): for a refactor or an optimisation that
+# must not change the sound. The revision is checked out in a worktree of its
+# own under $(COMPARE_BUILD), one per commit, kept with its build: a second
+# run against the same commit builds only this tree.
+#   make compare-renders BASELINE=main
+COMPARE_BUILD ?= $(BUILD)/compare-renders
+compare-renders: deps $(BUILD)/build.ninja
+	@set -e; \
+	if [ -z "$(BASELINE)" ]; then \
+	  echo "compare-renders: name the revision to compare with: make compare-renders BASELINE=REV (main, HEAD, a commit...)" >&2; \
+	  exit 2; fi; \
+	rev=$$(git rev-parse --verify --quiet "$(BASELINE)^{commit}") || { \
+	  echo "compare-renders: BASELINE=$(BASELINE) is no commit of this repository" >&2; exit 2; }; \
+	tree=$(COMPARE_BUILD)/$$rev; \
+	if [ ! -f $$tree/.git ] || [ "$$(git -C $$tree rev-parse --verify --quiet HEAD)" != "$$rev" ]; then \
+	  rm -rf $$tree; git worktree prune; \
+	  echo "compare-renders: $(BASELINE) ($$rev) checked out in $$tree"; \
+	  git worktree add --detach --quiet $$tree $$rev; \
+	fi; \
+	cmake -S $$tree -B $$tree/build $(GENERATOR) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DVORN_BENCH=OFF >/dev/null; \
+	cmake --build $$tree/build -j $(JOBS) --target vorn; \
+	cmake --build $(BUILD) -j $(JOBS) --target vorn; \
+	echo "compare-renders: $(BASELINE) ($$rev) against this tree, uncommitted changes included"; \
+	tests/compare_builds.sh $$tree/build/bin/vorn $(BUILD)/bin/vorn
+
 # The built-in sound through a musical preset: stretched four times, in grains
 # of 150 ms (32 at a time, 20 ms of position jitter, 15 cents of detune), each
 # grain transposed at random to the unison, an octave down, a fifth up or a
@@ -195,3 +221,4 @@ install: build
 
 clean:
 	rm -rf $(BUILD) $(SAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) $(WIN_BUILD) $(ARM64_BUILD) $(ARMHF_BUILD)
+	@git worktree prune 2>/dev/null || true  # the worktrees of compare-renders went with $(BUILD)

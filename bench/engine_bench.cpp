@@ -19,6 +19,7 @@
 
 #include "grain_run.h"
 #include "granulator.h"
+#include "kernels.h"
 #include "random.h"
 #include "tables.h"
 
@@ -35,7 +36,7 @@ std::vector<float> make_source(int frames, Sound sound = kOrdinary) {
     return s;
 }
 
-enum Kernel { kChosen, kPortable, kPlain, kAvx2, kAvx512 };
+enum Kernel { kChosen, kSse2, kPlain, kAvx2, kAvx512 };
 
 // The kernel of a column, or null (with the reason) where this processor
 // does not run it.
@@ -46,15 +47,7 @@ vorn::detail::GrainKernel kernel_of(int k, const char** missing) {
         *missing = vorn::kernel_name(wanted[k]);
         return nullptr;
     }
-    switch (k) {
-        case kPortable: return vorn::detail::run_grains_portable;
-        case kPlain: return vorn::detail::run_grains_plain;
-#if defined(__x86_64__) || defined(__i386__)
-        case kAvx2: return vorn::detail::run_grains_avx2;
-        case kAvx512: return vorn::detail::run_grains_avx512;
-#endif
-        default: return vorn::detail::fast_kernel();
-    }
+    return vorn::detail::kernel_function(wanted[k]);
 }
 
 constexpr int kRate = 44100, kVector = 64;
@@ -67,18 +60,15 @@ void run(benchmark::State& state, int log2, double cents, int kernel_column, con
         state.SkipWithError((std::string("skipped: this processor does not run the ") + missing + " kernel").c_str());
         return;
     }
-    vorn::build_interp_table();
-    if (!vorn::window_table) vorn::window_table = vorn::make_window_table(vorn::kWindowSize);
+    vorn::build_tables();
     vorn::random_state = 1;
 
-    const vorn::SampleSource src{1, samples.data(), static_cast<int32_t>(samples.size() / stride), stride};
     vorn::Granulator g{};
     vorn::init(g, log2);
     vorn::set_period(g, period_ms);
     vorn::set_transposition(g, cents);
-    vorn::compile(g, kRate);
-    for (int i = 0; i < g.max_overlap; ++i) vorn::start_grain(g, 0.0, g.grains[i]);
-    g.source = &src;
+    vorn::compile_and_restart(g, kRate);
+    g.source = vorn::SampleSource{1, samples.data(), static_cast<int32_t>(samples.size() / stride), stride};
 
     std::vector<float> in(kVector), out(kVector);
     // A slow scan through the middle 80 % of the source.
@@ -183,7 +173,7 @@ void BM_Exp(benchmark::State& state) {
 // 4: AVX-512. A kernel this processor does not run is skipped, saying so.
 BENCHMARK(BM_Perform)
     ->ArgNames({"log2", "cents", "kernel"})
-    ->ArgsProduct({{3, 6, 9, 10}, {0, 700}, {kChosen, kPortable, kPlain, kAvx2, kAvx512}})
+    ->ArgsProduct({{3, 6, 9, 10}, {0, 700}, {kChosen, kSse2, kPlain, kAvx2, kAvx512}})
     ->Unit(benchmark::kMicrosecond);
 
 // sound 0: ordinary; 1: denormal floats; 2: near-silence (around 1e-30).
@@ -198,12 +188,12 @@ BENCHMARK(BM_Source)
 
 BENCHMARK(BM_Period)
     ->ArgNames({"period_ms", "kernel", "cents"})
-    ->ArgsProduct({{1, 5, 10, 20, 40, 100, 500}, {kAvx512, kAvx2, kPortable, kPlain}, {0, 700}})
+    ->ArgsProduct({{1, 5, 10, 20, 40, 100, 500}, {kAvx512, kAvx2, kSse2, kPlain}, {0, 700}})
     ->Unit(benchmark::kMicrosecond);
 
 BENCHMARK(BM_Stride)
     ->ArgNames({"kernel", "stride"})
-    ->ArgsProduct({{kChosen, kPortable, kAvx2, kAvx512}, {1, 2, 4}})
+    ->ArgsProduct({{kChosen, kSse2, kAvx2, kAvx512}, {1, 2, 4}})
     ->Unit(benchmark::kMicrosecond);
 
 // list 0: the defaults; 1: four entries, a detune and a position jitter.

@@ -6,11 +6,11 @@ namespace vorn {
 
 void number_at_inlet(Granulator& g, int32_t inlet, double value) {
     switch (inlet) {
-        case 1: set_pos_jitter(g, value); break;
-        case 2: set_transposition(g, value); break;
-        case 3: set_transp_jitter(g, value); break;
+        case kInletJitter: set_pos_jitter(g, value); break;
+        case kInletTransposition: set_transposition(g, value); break;
+        case kInletDetune: set_transp_jitter(g, value); break;
         default:
-            if (inlet >= 4) set_period(g, value);
+            if (inlet >= kInletPeriod) set_period(g, value);
             break;
     }
 }

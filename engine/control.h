@@ -22,11 +22,23 @@ struct Arg {
     static Arg other() { return {Other, 0.0, nullptr}; }
 };
 
-// Inlets: 0 takes the position signal, 1 position jitter (ms), 2 the
-// transposition (cents; a list there is a list to choose from), 3 the
-// transposition jitter (cents), 4 and above the grain period (ms).
-inline constexpr int kInletPosition = 0;
-inline constexpr int kInletTransposition = 2;
+// The first `count` of a host's atoms (at most `room`) as Args, through
+// the binding's own `arg_of(atom)`; the number taken, 0 for a negative count.
+template <class Atom, class ArgOf>
+int32_t args_of(const Atom* atoms, int32_t count, Arg* args, int32_t room, ArgOf&& arg_of) {
+    const int32_t n = count < room ? count : room;
+    for (int32_t i = 0; i < n; ++i) args[i] = arg_of(atoms[i]);
+    return n < 0 ? 0 : n;
+}
+
+// Inlets: 0 takes the position signal (numbers there change nothing), then
+// the position jitter (ms), the transposition (cents; a list there is a list
+// to choose from), the transposition jitter (cents), and at 4 and above the
+// grain period (ms).
+inline constexpr int32_t kInletJitter = 1;
+inline constexpr int32_t kInletTransposition = 2;
+inline constexpr int32_t kInletDetune = 3;
+inline constexpr int32_t kInletPeriod = 4;
 
 // A number at `inlet`. Numbers at inlet 0 (or at a negative inlet) change
 // nothing.

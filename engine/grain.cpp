@@ -30,7 +30,12 @@ double speed_of(double cents) { return exp_cr(cents * 0.00057762265047); }
 void start_grain(Granulator& g, double position, Grain& grain) {
     const double C = kRandomScale;
 
-    // The position draw is taken even when the jitter is 0.
+    // A jitter's offset is -J + ((2J * r) * C), each operation rounded to
+    // double in this order: the bits of every start, and so of every
+    // render, are those of this form (J * (2rC - 1), say, rounds
+    // differently). It lies strictly inside (-|J|, +|J|), since r * C does
+    // inside (0, 1), and is exactly 0 for J = 0. The position draw is taken
+    // even then, so that the draws do not depend on the jitter.
     const double J = g.pos_jitter;
     const double r1 = random_next();
     const double start = position + (-J + ((2.0 * J * r1) * C));

@@ -10,6 +10,7 @@
 #include <type_traits>
 
 #include "granulator.h"
+#include "kernels.h"
 #include "tables.h"
 
 namespace vorn::detail {
@@ -35,8 +36,6 @@ struct VectorContext {
 #define VORN_ALWAYS_INLINE inline
 #endif
 
-inline constexpr uint32_t kPhaseMask = 0x7fffffffu;
-inline constexpr uint64_t kPeriod = uint64_t{1} << 31;
 
 // Below this phase step (a whole step under 256 samples) a few consecutive
 // positions of a run rise without passing 2^64 from a valid index, so they
@@ -74,27 +73,38 @@ static inline auto by_stride(const VectorContext& c, F&& f) {
     return f(std::integral_constant<int, 0>{});
 }
 
-// For the wide kernels, at an in-range position: where its four taps start
-// (the frame before its whole part), and its weight row widened to double
-// (the top six bits of the fraction, four doubles a row).
+// At an in-range position: where its four taps start (the frame before its
+// whole part), and its weight row (the top bits of its fraction).
 template <int S>
 static inline const float* taps_at(const float* samples, size_t stride, uint64_t pos) {
     return samples + (static_cast<size_t>(pos >> 32) - 1) * stride_of<S>(stride);
 }
-static inline const double* row_at(uint64_t pos) { return interp_rows[(pos >> 26) & (kReadRows - 1)]; }
+static inline const double* row_at(uint64_t pos) { return interp_table[static_cast<uint32_t>(pos) >> kRowShift]; }
 
-// One grain's contribution to one output sample, as the plain loop forms it.
+// The window entry of a grain phase (below 2^31).
+static inline float window_at_phase(const float* window, uint32_t q) { return window[q >> kWindowShift]; }
+
+// One grain's contribution to one output sample, as the plain loop forms it:
+// ((t3 c3 + t2 c2) + t0 c0) + c1 t1, times the window, times the gain, each
+// step rounded to double, and the sum into out rounded to float.
+//
+// Each tap times its weight is exact in double (two 24-bit significands make
+// at most 48 bits, which a double's 53 hold), so only the three additions
+// and the two products after them round, and a kernel may form the tap
+// products in any double lanes. The order of the additions is not free:
+// addition does not associate, and the sound is defined by this order (the
+// engine tests' source of cancelling +-1e30 samples catches any other).
 template <int S>
 static inline void add_sample(const VectorContext& c, uint64_t pos, uint32_t q, int32_t j) {
     const int32_t idx = whole_of(pos);
     if (static_cast<uint32_t>(idx) - 1u >= c.in_range) return;
-    const float* w = interp_table[16 * (static_cast<uint32_t>(pos) >> 26)];
+    const double* w = row_at(pos);
     const size_t s = stride_of<S>(static_cast<size_t>(c.stride));
     const float* t = taps_at<S>(c.samples, s, pos);  // the tap before idx
     double v = ((static_cast<double>(t[3 * s]) * w[3] + static_cast<double>(t[2 * s]) * w[2]) +
                 static_cast<double>(t[0]) * w[0]) +
-               static_cast<double>(w[1]) * t[s];
-    v = v * c.window[q >> 19];
+               w[1] * static_cast<double>(t[s]);
+    v = v * window_at_phase(c.window, q);
     v = v * c.gain;
     c.out[j] = static_cast<float>(c.out[j] + v);
 }
@@ -120,9 +130,9 @@ static inline uint32_t run_grain(Granulator& g, Grain& gr, uint32_t P, const Vec
         // grains do not wrap within a vector, and those need no division.
         // (2^31 - q + incr - 1 is below 2^32: a 32-bit division.)
         const uint64_t rest = static_cast<uint64_t>(c.n - j);
-        const int32_t len = q + (rest - 1) * incr < kPeriod
+        const int32_t len = q + (rest - 1) * incr < kPeriodPhase
                                 ? static_cast<int32_t>(rest)
-                                : static_cast<int32_t>(static_cast<uint32_t>(kPeriod - q + incr - 1) / incr);
+                                : static_cast<int32_t>(static_cast<uint32_t>(kPeriodPhase - q + incr - 1) / incr);
         pos = body(pos, step, q, j, len);
         p = q + static_cast<uint32_t>(len) * incr;
         j += len;
@@ -218,23 +228,6 @@ static inline uint32_t run_grains_by_blocks(Granulator& g, uint32_t P, const Vec
 // The plain per-sample loop for one grain: used when the phase step is not
 // positive, where the phase may wrap without a restart.
 uint32_t run_grain_plain(Granulator& g, Grain& gr, uint32_t P, const VectorContext& c);
-
-// The kernels: every active grain through the vector from master phase P;
-// each returns the new master phase.
-uint32_t run_grains_plain(Granulator& g, uint32_t P, const VectorContext& c);
-uint32_t run_grains_portable(Granulator& g, uint32_t P, const VectorContext& c);
-#if defined(__x86_64__) || defined(__i386__)
-uint32_t run_grains_avx2(Granulator& g, uint32_t P, const VectorContext& c);
-uint32_t run_grains_avx512(Granulator& g, uint32_t P, const VectorContext& c);
-#endif
-#if defined(__aarch64__)
-uint32_t run_grains_neon(Granulator& g, uint32_t P, const VectorContext& c);
-#endif
-
-using GrainKernel = uint32_t (*)(Granulator&, uint32_t, const VectorContext&);
-
-// The kernel that perform uses on this processor.
-GrainKernel fast_kernel();
 
 // perform with a given kernel for grains whose phase step is positive; the
 // tests run every kernel against the plain loop.

@@ -4,23 +4,24 @@
 #include <new>
 
 #include "convert.h"
-#include "crmath.h"
 
 namespace vorn {
 
 namespace {
 
-// The bit-reversed grain index: bit k of i contributes 2^(30-k), so the
-// first 2^m grains are always evenly spaced over the period.
+// The bit-reversed grain index: bit k of i contributes 2^(30-k), half a
+// period for bit 0, so the first 2^m grains are always evenly spaced over
+// the period.
 uint32_t phase_offset(uint32_t i) {
-    uint32_t b = 1u << 30, o = 0;
+    uint32_t b = static_cast<uint32_t>(kPeriodPhase / 2), o = 0;
     for (; i != 0 && b != 0; i >>= 1, b >>= 1)
         if (i & 1u) o += b;
     return o;
 }
 
-// 2^31 / period, truncated, low 32 bits.
-int32_t phase_step(double period) { return trunc_low32(2147483648.0 / period); }
+// One period of phase over `period` samples: 2^31 / period, truncated, low
+// 32 bits.
+int32_t phase_step(double period) { return trunc_low32(static_cast<double>(kPeriodPhase) / period); }
 
 float gain_for(int32_t overlap) { return overlap > 2 ? static_cast<float>(2.0 / overlap) : 1.0f; }
 
@@ -53,7 +54,7 @@ void init(Granulator& g, bool has_log2, int32_t log2) {
     g.gain = gain_for(n);
     g.ms_scale = 1.0;
     g.compiled = false;
-    g.source = nullptr;
+    g.source = SampleSource{};
 }
 
 void release(Granulator& g) {
@@ -102,8 +103,13 @@ void set_overlap(Granulator& g, int32_t log2) {
 
 void compile(Granulator& g, double sample_rate) {
     const double s = sample_rate * 0.001;
+    // Settings made before the first compile are milliseconds: that compile
+    // converts them. Later compiles keep the sample counts as they stand,
+    // at any new rate, on purpose: once converted, the milliseconds a value
+    // was given in are not kept, and patches rely on a grain staying as many
+    // samples long across a rate change (they resend times after one). A
+    // time set after a compile is converted at once, at the rate of then.
     if (!g.compiled) {
-        // Settings made so far are in milliseconds.
         g.pos_jitter = g.pos_jitter * s;
         g.period = g.period * s;
     }
@@ -112,6 +118,12 @@ void compile(Granulator& g, double sample_rate) {
     g.ms_scale = s;
     g.compiled = true;
     g.phase_incr = phase_step(g.period);
+}
+
+void compile_and_restart(Granulator& g, double sample_rate) {
+    compile(g, sample_rate);
+    if (usable(g))
+        for (int32_t i = 0; i < g.max_overlap; ++i) start_grain(g, 0.0, g.grains[i]);
 }
 
 }  // namespace vorn

@@ -13,13 +13,15 @@ namespace vorn {
 // samples[k * stride]. A stride of 1 is a contiguous mono buffer; 2 a Pd
 // array (a float and its padding per slot on 64-bit Pd) or the first channel
 // of an interleaved stereo buffer; N the first of N interleaved channels. A
-// stride below 1 reads as 1. The host refreshes it before each vector; the
-// loop reads it once per vector.
+// stride below 1 reads as 1. The binding sets it from its host's buffer
+// record (before each vector where the host may change that record between
+// vectors); the loop reads it once per vector. The default, valid 0, is no
+// source: silence.
 struct SampleSource {
-    int32_t valid;          // 0: not to be read
-    const float* samples;   // frame k is samples[k * stride]
-    int32_t frames;         // signed frame count
-    int32_t stride = 1;     // floats from one frame to the next
+    int32_t valid = 0;               // 0: not to be read
+    const float* samples = nullptr;  // frame k is samples[k * stride]
+    int32_t frames = 0;              // signed frame count
+    int32_t stride = 1;              // floats from one frame to the next
 };
 
 // One grain voice. Read position and increment are signed 32.32 fixed point.
@@ -34,6 +36,12 @@ struct Grain {
 inline constexpr int kMaxTransp = 256;
 inline constexpr int32_t kMaxOverlap = 1024;
 
+// The master phase and every grain phase: 31 bits of a 32-bit word, 2^31
+// being one grain period.
+inline constexpr int kPhaseBits = 31;
+inline constexpr uint64_t kPeriodPhase = uint64_t{1} << kPhaseBits;
+inline constexpr uint32_t kPhaseMask = static_cast<uint32_t>(kPeriodPhase - 1);
+
 struct Granulator {
     double pos_jitter;          // half-width of the start jitter, samples (ms before compile)
     double transp[kMaxTransp];  // transposition list, cents
@@ -41,7 +49,7 @@ struct Granulator {
     double transp_jitter;       // half-width of the detune, cents; effective only when > 0
     double period;              // grain period, samples (ms before compile)
     int32_t n_transp;           // used entries of transp, 1..256
-    const SampleSource* source; // bound sample source, or null
+    SampleSource source;        // what the loop reads; valid 0 while none is bound
     uint32_t phase;             // master phase; 2^31 is one period, only the low 31 bits count
     int32_t phase_incr;         // master phase step per output sample
     Grain* grains;              // max_overlap voices; null if their allocation failed
@@ -76,9 +84,18 @@ void set_period(Granulator& g, double ms);
 void set_overlap(Granulator& g, int32_t log2);
 
 // Prepares the engine for a signal chain at `sample_rate` Hz: converts the
-// millisecond settings at the first compile, clamps the period, resets the
-// master phase. The caller then restarts every grain.
+// millisecond settings at the first compile (later ones keep the sample
+// counts), clamps the period to 4 samples, resets the master phase. Part of
+// compile_and_restart, which is what a binding calls.
 void compile(Granulator& g, double sample_rate);
+
+// What a binding calls each time its host compiles the signal chain, before
+// it installs its perform routine: compile at `sample_rate` Hz, then restart
+// every allocated grain, switched on or not, in index order, at position 0.
+// Each restart draws from the library-wide random source, so the draws at a
+// compile depend on max_overlap, and boxes draw in the order the host
+// compiles them.
+void compile_and_restart(Granulator& g, double sample_rate);
 
 // The reading speed of a transposition in cents: e^(cents * 0.00057762265047),
 // 0.00057762265047 being ln(2)/1200 to eleven digits, through exp_cr, not the
@@ -91,27 +108,10 @@ double speed_of(double cents);
 void start_grain(Granulator& g, double position, Grain& grain);
 
 // Renders n samples into out; in carries the read position in ms.
-// in and out must be distinct arrays.
+// in and out must be distinct arrays: out is cleared before in is read.
+// Allocates nothing, takes no lock and makes no system call: it runs on the
+// host's audio thread. The synthesis kernel is the one chosen at load
+// (kernels.h).
 void perform(Granulator& g, const float* in, float* out, int32_t n);
-
-// The synthesis kernels, every one giving the same bits: the plain
-// per-sample loop, and blocks of 2 (SSE2; NEON on 64-bit ARM), 4 (AVX2) and
-// 8 (AVX-512) samples.
-enum class Kernel { Plain, Sse2, Avx2, Avx512, Neon };
-
-// Whether this processor (and build) runs `k`.
-bool kernel_available(Kernel k);
-// "plain", "sse2", "avx2", "avx512", "neon".
-const char* kernel_name(Kernel k);
-// The kernel that perform uses: the widest available until select_kernel.
-Kernel selected_kernel();
-
-// Chooses perform's kernel, once per library, before any instance renders:
-// by name (the VORN_KERNEL setting), or the widest available for null or an
-// empty name. False, with a reason in *error naming the choices, when the
-// name is not a kernel or this processor does not run it; the widest
-// available is used then.
-inline constexpr const char* kKernelVariable = "VORN_KERNEL";
-bool select_kernel(const char* name, const char** error);
 
 }  // namespace vorn

@@ -21,12 +21,23 @@ static VORN_ALWAYS_INLINE const float* first_tap(const float* samples, size_t st
     return samples + (static_cast<size_t>(pos >> whole) - 1) * stride_of<S>(stride);
 }
 
-// A position's weight row: the top six bits of its fraction times the row's
-// 32 bytes, from one rotation and one mask.
+// A position's weight row: the top kRowBits bits of its fraction times the
+// row's bytes, from one rotation and one mask (BMI2's rorx leaves the
+// position in place, where a shift would take a copy first).
+inline constexpr int kRowRotation = kRowShift - kRowBytesLog2;
+inline constexpr uint32_t kRowOffsetMask = uint32_t{kReadRows - 1} << kRowBytesLog2;
 static VORN_ALWAYS_INLINE const double* weight_row(uint64_t pos) {
-    const uint32_t offset = static_cast<uint32_t>(std::rotr(pos, 21)) & ((kReadRows - 1) * 32u);
-    return reinterpret_cast<const double*>(reinterpret_cast<const char*>(interp_rows) + offset);
+    const uint32_t offset = static_cast<uint32_t>(std::rotr(pos, kRowRotation)) & kRowOffsetMask;
+    return reinterpret_cast<const double*>(reinterpret_cast<const char*>(interp_table) + offset);
 }
+
+// How a block's window entries are fetched depends on how far apart they
+// lie. The entries of grain phases q and q + d (no wrap between them) lie
+// within one load of L floats from q's entry when d < (L - 1) entries:
+// (q + d) >> s - q >> s <= (d + 2^s - 1) >> s, which is at most L - 1 for
+// d <= (L - 1) 2^s - 1. The window's pad keeps such a load inside the table.
+static constexpr uint64_t one_load_apart(int floats) { return uint64_t(floats - 1) << kWindowShift; }
+static_assert(kWindowPad >= 16 - 1, "a 16-float load from the last entry stays in the table");
 
 // 32, hidden from the optimiser (see first_tap).
 static inline unsigned hidden_32() {

@@ -17,7 +17,6 @@ struct Granulator {
     vorn::Granulator engine;
     MaxSymbol* buffer_name;  // empty_symbol while no name is set
     MaxBuffer* buffer;       // the bound buffer~, not owned; or null
-    vorn::SampleSource source;  // the engine's view of `buffer`, refreshed every vector
 };
 
 #if defined(_WIN32) && !defined(_WIN64)
@@ -30,6 +29,9 @@ static_assert(offsetof(Granulator, inlet) == 48, "the inlet number follows the f
 extern void* granulator_class;
 extern MaxSymbol* empty_symbol;
 extern MaxSymbol* buffer_class;
+
+// One line on the host's console, for the engine (library.h).
+void post_line(const char* line);
 
 // Class lifecycle
 void* MAX_API_CALL granulator_new(MaxSymbol* selector, int16_t count, MaxAtom* atoms);
@@ -59,4 +61,9 @@ inline vorn::Arg arg_of(const MaxAtom& a) {
     if (a.type == A_FLOAT) return vorn::Arg::of_number(a.value.w_float);
     if (a.type == A_SYM) return vorn::Arg::of_symbol(a.value.w_sym);
     return vorn::Arg::other();
+}
+
+// The first `count` atoms (at most `room`) as the engine's arguments.
+inline int32_t args_of(const MaxAtom* atoms, int16_t count, vorn::Arg* args, int32_t room) {
+    return vorn::args_of(atoms, count, args, room, arg_of);
 }

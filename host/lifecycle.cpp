@@ -1,5 +1,6 @@
 // Instance creation and release, and the version banner.
 #include "granulator_object.h"
+#include "library.h"
 
 void* MAX_API_CALL granulator_new(MaxSymbol*, int16_t count, MaxAtom* atoms) {
     Granulator* x = static_cast<Granulator*>(newobject(granulator_class));
@@ -10,8 +11,8 @@ void* MAX_API_CALL granulator_new(MaxSymbol*, int16_t count, MaxAtom* atoms) {
     outlet_new(x, "signal");
 
     // The first argument is always the overlap exponent.
-    const vorn::Arg first[1] = {count > 0 ? arg_of(atoms[0]) : vorn::Arg::other()};
-    vorn::init_from_args(x->engine, first, count > 0 ? 1 : 0);
+    vorn::Arg first[1];
+    vorn::init_from_args(x->engine, first, args_of(atoms, count, first, 1));
     x->buffer_name = empty_symbol;
     x->buffer = nullptr;
     if (!vorn::usable(x->engine)) post("vorn~: out of memory for %d grains: this vorn~ stays silent", x->engine.max_overlap);
@@ -28,8 +29,6 @@ void MAX_API_CALL granulator_free(Granulator* x) {
     if (x->engine.grains) vorn::release(x->engine);
 }
 
-void MAX_API_CALL granulator_version(Granulator*, MaxSymbol*, int16_t, MaxAtom*) {
-    post("vorn~ 1.0.0: granular synthesis of a buffer~");
-    post("  grains: up to 1024, Hann window, 4-point cubic interpolation");
-    post("  the vorn~ authors, MIT licence");
-}
+void post_line(const char* line) { post("%s", line); }
+
+void MAX_API_CALL granulator_version(Granulator*, MaxSymbol*, int16_t, MaxAtom*) { vorn::post_banner(post_line); }

@@ -1,54 +1,58 @@
 // The library's single export: registers the vorn~ class and its messages,
-// builds the shared tables, seeds the random source and posts the banner.
-#include <cstdlib>
-
+// then has the engine set up the library (tables, random source, banner,
+// kernel).
 #include "granulator_object.h"
-#include "random.h"
-#include "tables.h"
+#include "library.h"
 
 void* granulator_class = nullptr;
 MaxSymbol* empty_symbol = nullptr;
 MaxSymbol* buffer_class = nullptr;
 
 namespace {
+
+// The host stores every handler as a generic method pointer and calls it
+// back with the arguments that its type code stands for. These take only a
+// function of exactly that type, so that a handler defined with other
+// arguments than the ones it is registered with does not compile.
+using Creator = void*(MAX_API_CALL*)(MaxSymbol*, int16_t, MaxAtom*);         // A_GIMME creator
+using Release = void(MAX_API_CALL*)(Granulator*);
+using Gimme = void(MAX_API_CALL*)(Granulator*, MaxSymbol*, int16_t, MaxAtom*);  // A_GIMME
+using Dsp = void(MAX_API_CALL*)(Granulator*, MaxSignal**, int16_t*);           // "dsp", A_CANT
+using IntHandler = void(MAX_API_CALL*)(Granulator*, int32_t);
+using FloatHandler = void(MAX_API_CALL*)(Granulator*, double);
+
 template <typename F>
 MaxMethod method(F f) {
     return reinterpret_cast<MaxMethod>(f);
 }
-// The synthesis kernel, once per load: the widest this processor runs, or
-// the one the VORN_KERNEL setting names.
-void choose_kernel() {
-    const char* name = std::getenv(vorn::kKernelVariable);
-    const char* error = nullptr;
-    if (!vorn::select_kernel(name, &error)) post("vorn~: %s=%s: %s", vorn::kKernelVariable, name, error);
+
+void set_up_class(Creator creator, Release release) {
+    setup(&granulator_class, method(creator), method(release), static_cast<int16_t>(sizeof(Granulator)), nullptr,
+          A_GIMME, A_NOTHING);
 }
+void add_gimme(Gimme f, const char* name) { addmess(method(f), name, A_GIMME, A_NOTHING); }
+void add_dsp(Dsp f) { addmess(method(f), "dsp", A_CANT, A_NOTHING); }
+void add_int(IntHandler f) { addint(method(f)); }
+void add_float(FloatHandler f) { addfloat(method(f)); }
 
 }  // namespace
 
 // Called by the exported `main` (entry.c): C++ may not name a function main
 // with C linkage, so the export itself is written in C.
 extern "C" int vorn_main(void) {
-    setup(&granulator_class, method(granulator_new), method(granulator_free),
-          static_cast<int16_t>(sizeof(Granulator)), nullptr, A_GIMME, A_NOTHING);
+    set_up_class(granulator_new, granulator_free);
     z_add_signalmethod();
-    addmess(method(granulator_dsp), "dsp", A_CANT, A_NOTHING);
-    addmess(method(granulator_version), "version", A_GIMME, A_NOTHING);
-    addmess(method(granulator_print), "print", A_GIMME, A_NOTHING);
-    addmess(method(granulator_loadbang), "loadbang", A_GIMME, A_NOTHING);
-    addmess(method(granulator_set), "set", A_GIMME, A_NOTHING);
-    addmess(method(granulator_overlap), "overlap", A_GIMME, A_NOTHING);
-    if (!vorn::window_table) {
-        vorn::window_table = vorn::make_window_table(vorn::kWindowSize);
-        if (!vorn::window_table) post("vorn~: out of memory for the window table: every vorn~ stays silent");
-    }
+    add_dsp(granulator_dsp);
+    add_gimme(granulator_version, "version");
+    add_gimme(granulator_print, "print");
+    add_gimme(granulator_loadbang, "loadbang");
+    add_gimme(granulator_set, "set");
+    add_gimme(granulator_overlap, "overlap");
     empty_symbol = gensym("");
     buffer_class = gensym("buffer~");
-    addint(method(granulator_int));
-    addfloat(method(granulator_float));
-    addmess(method(granulator_list), "list", A_GIMME, A_NOTHING);
-    vorn::build_interp_table();
-    vorn::random_seed_from_clock();
-    granulator_version(nullptr, nullptr, 0, nullptr);
-    choose_kernel();
+    add_int(granulator_int);
+    add_float(granulator_float);
+    add_gimme(granulator_list, "list");
+    vorn::load_library(post_line, post_line);
     return 0;
 }

@@ -4,15 +4,12 @@
 // engine's (control.h); this file only translates Pd's atoms and arrays.
 #include <m_pd.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <new>
 
 #include "control.h"
 #include "convert.h"
-#include "granulator.h"
-#include "random.h"
-#include "tables.h"
+#include "library.h"
 
 namespace {
 
@@ -38,7 +35,6 @@ struct Vorn {
     vorn::Granulator engine;
     t_symbol* array_name;    // &s_ while no name is set
     t_garray* array;         // the bound array, or null
-    vorn::SampleSource source;
     t_sample* scratch;       // a copy of the input when Pd hands one vector for both
     int scratch_size;
 #ifdef VORN_PD_REPORT_SHARING
@@ -57,9 +53,7 @@ vorn::Arg arg_of(const t_atom& a) {
 }
 
 int32_t args_of(int argc, const t_atom* argv, vorn::Arg* args, int32_t room) {
-    const int32_t n = argc < room ? argc : room;
-    for (int32_t i = 0; i < n; ++i) args[i] = arg_of(argv[i]);
-    return n < 0 ? 0 : n;
+    return vorn::args_of(argv, argc, args, room, arg_of);
 }
 
 // --- Arrays ----------------------------------------------------------------
@@ -77,14 +71,13 @@ t_garray* find_array(t_symbol* name, int* size, t_word** words) {
 void bind(Vorn* x, t_garray* a, int size, t_word* words) {
     x->array = a;
     if (a) {
-        x->source = vorn::SampleSource{1, reinterpret_cast<const float*>(words), size,
-                                       static_cast<int32_t>(sizeof(t_word) / sizeof(t_float))};
-        x->engine.source = &x->source;
+        x->engine.source = vorn::SampleSource{1, reinterpret_cast<const float*>(words), size,
+                                              static_cast<int32_t>(sizeof(t_word) / sizeof(t_float))};
         // Pd rebuilds the signal chain when this array is resized or
         // deleted, and the "dsp" method then binds afresh.
         garray_usedindsp(a);
     } else {
-        x->engine.source = nullptr;
+        x->engine.source = vorn::SampleSource{};
     }
 }
 
@@ -143,7 +136,7 @@ void vorn_loadbang(Vorn* x, t_floatarg stage) {
 // deleted (the next "dsp" binds afresh, and meanwhile nothing reads it):
 // print looks the bound name up again, quietly, and reports the array it
 // finds now, at its size of now, which is what the next "dsp" binds.
-void vorn_print(Vorn* x) {
+void vorn_print(Vorn* x, t_symbol*, int, t_atom*) {
     int size = 0;
     t_word* words = nullptr;
     if (!x->array || !find_array(x->array_name, &size, &words)) {
@@ -154,11 +147,10 @@ void vorn_print(Vorn* x) {
     post("  array \"%s\": %d samples", x->array_name->s_name, size);
 }
 
-void vorn_version(Vorn*) {
-    post("vorn~ 1.0.0: granular synthesis of a buffer~");
-    post("  grains: up to 1024, Hann window, 4-point cubic interpolation");
-    post("  the vorn~ authors, MIT licence");
-}
+void post_line(const char* line) { post("%s", line); }
+void error_line(const char* line) { pd_error(nullptr, "%s", line); }
+
+void vorn_version(Vorn*, t_symbol*, int, t_atom*) { vorn::post_banner(post_line); }
 
 // Messages at inlets 1 to 4 reach the owner with their inlet number.
 void proxy_float(Proxy* p, t_floatarg f) {
@@ -223,9 +215,7 @@ void vorn_dsp(Vorn* x, t_signal** sp) {
         t_garray* a = find_array(x->array_name, &size, &words);
         bind(x, a, size, words);
     }
-    vorn::compile(x->engine, static_cast<double>(sp[0]->s_sr));
-    if (vorn::usable(x->engine))
-        for (int32_t i = 0; i < x->engine.max_overlap; ++i) vorn::start_grain(x->engine, 0.0, x->engine.grains[i]);
+    vorn::compile_and_restart(x->engine, static_cast<double>(sp[0]->s_sr));
     dsp_add(vorn_perform, 4, x, sp[0]->s_vec, sp[1]->s_vec, static_cast<t_int>(n));
 }
 
@@ -244,7 +234,6 @@ void* vorn_new(t_symbol*, int argc, t_atom* argv) {
     x->inlet = 0;
     x->array_name = &s_;
     x->array = nullptr;
-    x->source = vorn::SampleSource{};
     x->scratch = nullptr;
     x->scratch_size = 0;
 #ifdef VORN_PD_REPORT_SHARING
@@ -252,9 +241,9 @@ void* vorn_new(t_symbol*, int argc, t_atom* argv) {
     x->serial = ++created;
 #endif
 
-    const vorn::Arg first[1] = {argc > 0 ? arg_of(argv[0]) : vorn::Arg::other()};
-    vorn::init_from_args(x->engine, first, argc > 0 ? 1 : 0);
-    x->engine.source = nullptr;
+    // The first argument is always the overlap exponent.
+    vorn::Arg first[1];
+    vorn::init_from_args(x->engine, first, args_of(argc, argv, first, 1));
     if (!vorn::usable(x->engine))
         pd_error(x, "vorn~: out of memory for %d grains: this vorn~ stays silent", x->engine.max_overlap);
     if (argc > 1) vorn_set(x, &s_, argc - 1, argv + 1);
@@ -266,11 +255,45 @@ void vorn_free(Vorn* x) {
     delete[] x->scratch;
 }
 
-// Handlers go to Pd as its generic method pointer (a cast through it is
-// the one that C++ compilers accept without a word).
+// Pd stores every handler as a generic method pointer and calls it back
+// with the arguments that its type codes stand for. These take only a
+// function of exactly that type, so that a handler defined with other
+// arguments than the ones it is registered with does not compile.
+template <class Object>
+using Gimme = void (*)(Object*, t_symbol*, int, t_atom*);  // A_GIMME, and lists and anything
+template <class Object>
+using OneFloat = void (*)(Object*, t_floatarg);  // A_DEFFLOAT or A_FLOAT, and floats
+
+// (A cast to Pd's t_method is one that C++ compilers accept without a word;
+// the creator goes through it on its way to t_newmethod.)
 template <class F>
 t_method method(F f) {
     return reinterpret_cast<t_method>(f);
+}
+t_class* new_class(const char* name, void* (*creator)(t_symbol*, int, t_atom*), void (*release)(Vorn*)) {
+    return class_new(gensym(name), reinterpret_cast<t_newmethod>(method(creator)), method(release), sizeof(Vorn),
+                     CLASS_DEFAULT, A_GIMME, A_NULL);
+}
+template <class Object>
+void add_gimme(t_class* c, Gimme<Object> f, const char* name) {
+    class_addmethod(c, method(f), gensym(name), A_GIMME, A_NULL);
+}
+template <class Object>
+void add_default_float(t_class* c, OneFloat<Object> f, const char* name) {
+    class_addmethod(c, method(f), gensym(name), A_DEFFLOAT, A_NULL);
+}
+void add_dsp(t_class* c, void (*f)(Vorn*, t_signal**)) { class_addmethod(c, method(f), gensym("dsp"), A_CANT, A_NULL); }
+template <class Object>
+void add_float(t_class* c, OneFloat<Object> f) {
+    class_addfloat(c, method(f));
+}
+template <class Object>
+void add_list(t_class* c, Gimme<Object> f) {
+    class_addlist(c, method(f));
+}
+template <class Object>
+void add_anything(t_class* c, Gimme<Object> f) {
+    class_addanything(c, method(f));
 }
 
 }  // namespace
@@ -279,34 +302,22 @@ extern "C" {
 
 // Pd calls this once when it loads the library for "vorn~".
 __attribute__((visibility("default"))) void vorn_tilde_setup(void) {
-    vorn_class = class_new(gensym("vorn~"), reinterpret_cast<t_newmethod>(method(vorn_new)), method(vorn_free),
-                           sizeof(Vorn), CLASS_DEFAULT, A_GIMME, A_NULL);
+    vorn_class = new_class("vorn~", vorn_new, vorn_free);
     CLASS_MAINSIGNALIN(vorn_class, Vorn, scalar);
-    class_addmethod(vorn_class, method(vorn_dsp), gensym("dsp"), A_CANT, A_NULL);
-    class_addmethod(vorn_class, method(vorn_version), gensym("version"), A_GIMME, A_NULL);
-    class_addmethod(vorn_class, method(vorn_print), gensym("print"), A_GIMME, A_NULL);
-    class_addmethod(vorn_class, method(vorn_loadbang), gensym("loadbang"), A_DEFFLOAT, A_NULL);
-    class_addmethod(vorn_class, method(vorn_set), gensym("set"), A_GIMME, A_NULL);
-    class_addmethod(vorn_class, method(vorn_overlap), gensym("overlap"), A_GIMME, A_NULL);
-    class_addlist(vorn_class, vorn_list);
+    add_dsp(vorn_class, vorn_dsp);
+    add_gimme(vorn_class, vorn_version, "version");
+    add_gimme(vorn_class, vorn_print, "print");
+    add_default_float(vorn_class, vorn_loadbang, "loadbang");
+    add_gimme(vorn_class, vorn_set, "set");
+    add_gimme(vorn_class, vorn_overlap, "overlap");
+    add_list(vorn_class, vorn_list);
 
     proxy_class = class_new(gensym("vorn~ inlet"), nullptr, nullptr, sizeof(Proxy), CLASS_PD, A_NULL);
-    class_addfloat(proxy_class, proxy_float);
-    class_addlist(proxy_class, proxy_list);
-    class_addanything(proxy_class, proxy_anything);
+    add_float(proxy_class, proxy_float);
+    add_list(proxy_class, proxy_list);
+    add_anything(proxy_class, proxy_anything);
 
-    if (!vorn::window_table) {
-        vorn::window_table = vorn::make_window_table(vorn::kWindowSize);
-        if (!vorn::window_table) pd_error(nullptr, "vorn~: out of memory for the window table: every vorn~ stays silent");
-    }
-    vorn::build_interp_table();
-    vorn::random_seed_from_clock();
-    vorn_version(nullptr);
-    // The synthesis kernel: the widest this processor runs, or the one the
-    // VORN_KERNEL setting names.
-    const char* kernel = std::getenv(vorn::kKernelVariable);
-    const char* error = nullptr;
-    if (!vorn::select_kernel(kernel, &error)) pd_error(nullptr, "vorn~: %s=%s: %s", vorn::kKernelVariable, kernel, error);
+    vorn::load_library(post_line, error_line);
 }
 
 }  // extern "C"

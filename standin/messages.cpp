@@ -1,9 +1,9 @@
 // Message delivery: through which inlet, to which handler, with what atoms.
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <string>
 
-#include "convert.h"
 #include "runtime.h"
 
 namespace standin {
@@ -46,8 +46,14 @@ bool no_method(Box* box, const std::string& selector, std::string* error) {
     return fail(error, box->cls->name + ": no method for '" + selector + "'");
 }
 
-// A float reaching a class that takes only ints is truncated, as everywhere.
-int32_t truncate_to_int(double value) { return vorn::trunc_low32(value); }
+// A float reaching a class that takes only ints: truncated toward zero to a
+// 64-bit integer, of which the int keeps the low 32 bits, as 32-bit Max
+// converts. NaN, infinities and values beyond 64 bits, which have no integer,
+// give 0 here.
+int32_t truncate_to_int(double value) {
+    if (!(std::fabs(value) < 0x1p63)) return 0;
+    return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(static_cast<int64_t>(value))));
+}
 
 bool is_number(const Atom& a) { return a.kind == Atom::Int || a.kind == Atom::Float; }
 

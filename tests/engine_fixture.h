@@ -13,11 +13,6 @@
 
 namespace vorn::test {
 
-inline void build_tables() {
-    build_interp_table();
-    if (!window_table) window_table = make_window_table(kWindowSize);
-}
-
 // A Granulator that frees its grains at the end of the scope.
 struct Owned {
     Granulator g{};
@@ -38,12 +33,5 @@ struct EngineTest : ::testing::Test {
     }
     ~EngineTest() override { random_state = saved_state; }
 };
-
-// What the host does at every compile: compile, then restart every
-// allocated grain at position 0.
-inline void compile_and_restart(Granulator& g, double rate) {
-    compile(g, rate);
-    for (int32_t i = 0; i < g.max_overlap; ++i) start_grain(g, 0.0, g.grains[i]);
-}
 
 }  // namespace vorn::test

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "fpu.h"
-#include "granulator.h"
+#include "kernels.h"
 
 // The exit status that CTest counts as a skipped test (SKIP_RETURN_CODE in
 // tests/CMakeLists.txt).

@@ -107,8 +107,8 @@ void ref_start_grain(Granulator& g, double position, Grain& grain, uint32_t& sta
 void ref_perform(Granulator& g, const float* in, float* out, int32_t n, uint32_t& state) {
     for (int32_t j = 0; j < n; ++j) out[j] = 0.0f;
 
-    const SampleSource* src = g.source;
-    if (src == nullptr || src->valid == 0) return;
+    const SampleSource& src = g.source;
+    if (src.valid == 0) return;
     // An instance whose grain array could not be allocated renders silence.
     if (g.grains == nullptr) return;
 
@@ -116,8 +116,8 @@ void ref_perform(Granulator& g, const float* in, float* out, int32_t n, uint32_t
     const int32_t incr = g.phase_incr;
     const float gain = g.gain;
     Grain* const grains = g.grains;
-    const float* const smp = src->samples;
-    const int32_t frames = src->frames;
+    const float* const smp = src.samples;
+    const int32_t frames = src.frames;
     const int64_t last_ok = static_cast<int64_t>(frames) - 2;  // idx must stay below this
 
     for (int32_t i = 0; i < g.overlap; ++i) {
@@ -142,7 +142,8 @@ void ref_perform(Granulator& g, const float* in, float* out, int32_t n, uint32_t
             }
 
             if (0 < idx && static_cast<int64_t>(idx) < last_ok) {
-                const uint32_t row = 16u * (fr >> 26);
+                // The top six bits of the fraction pick one of the 64 rows.
+                const uint32_t row = fr >> 26;
                 const double c0 = interp_table[row][0];
                 const double c1 = interp_table[row][1];
                 const double c2 = interp_table[row][2];

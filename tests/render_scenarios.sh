@@ -1,5 +1,5 @@
 # The renders that compare two builds of vorn: sourced by a comparison
-# script that defines `scenario NAME ARG...` (render with these arguments in
+# script (tests/arm/renders.sh, tests/compare_builds.sh) that defines `scenario NAME ARG...` (render with these arguments in
 # a folder of its own holding src.wav, src2.wav and nonfinite.wav, compare
 # the results) and then calls render_scenarios. Every scenario writes
 # out.*, has a --seed, and runs with -q. The first seven are also among
@@ -9,7 +9,8 @@
 # src.wav: 3 s of mono float WAV at 44100 Hz; src2.wav: 2 s of another
 # sound, the same way; nonfinite.wav: src.wav with infinities and NaNs of
 # both signs and several payloads written over some of its samples. All are
-# made by one build and read by both.
+# made by one build (render_sources in tests/render_compare.sh) and read by
+# both.
 render_scenarios() {
   # Several boxes with creation arguments.
   scenario boxes src.wav -o out.wav -a "3 src" -a "5 src 20 0 15 150" -a "2 src 0 -1200 0 40" \

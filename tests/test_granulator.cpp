@@ -23,7 +23,7 @@ TEST_F(GranulatorTest, DefaultsAndPhaseOffsets) {
     EXPECT_EQ(g->ms_scale, 1.0);
     EXPECT_EQ(g->phase, 0u);
     EXPECT_EQ(g->phase_incr, 0);
-    EXPECT_EQ(g->source, nullptr);
+    EXPECT_EQ(g->source.valid, 0);  // no source
     // Bit-reversed offsets: 0, 1/2, 1/4, 3/4, 1/8, 5/8, 3/8, 7/8 of 2^31.
     const uint32_t want[] = {0, 1u << 30, 1u << 29, 3u << 29, 1u << 28, 5u << 28, 3u << 28, 7u << 28};
     for (int i = 0; i < 8; ++i) {

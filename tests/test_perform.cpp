@@ -14,9 +14,10 @@
 #include <utility>
 #include <vector>
 
-#include "granulator.h"
-#include "random.h"
 #include "grain_run.h"
+#include "granulator.h"
+#include "kernels.h"
+#include "random.h"
 #include "reference.h"
 #include "tables.h"
 
@@ -31,11 +32,6 @@ using vorn::ref::ref_start_grain;
 
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
 const double kInf = std::numeric_limits<double>::infinity();
-
-void build_tables() {
-    vorn::build_interp_table();
-    if (!vorn::window_table) vorn::window_table = vorn::make_window_table(vorn::kWindowSize);
-}
 
 // A fixed hash: deterministic test data without any library generator.
 uint32_t hash32(uint64_t x) {
@@ -97,7 +93,7 @@ struct Twin {
     uint32_t ref_state = 0;
 
     Twin(const Config& c, const SampleSource* src) {
-        build_tables();
+        vorn::build_tables();
         vorn::random_state = c.seed;
         if (c.has_log2) vorn::init(eng, c.log2); else vorn::init(eng);
         if (!vorn::usable(eng)) return;
@@ -106,17 +102,18 @@ struct Twin {
         vorn::set_transp_jitter(eng, c.transp_jitter);
         vorn::set_period(eng, c.period);
         if (c.set_overlap) vorn::set_overlap(eng, c.overlap_log2);
-        vorn::compile(eng, c.rate);
-        eng.source = src;
+        eng.source = src ? *src : SampleSource{};  // null: none bound
 
         ref = eng;
         ref_grains.assign(eng.grains, eng.grains + eng.max_overlap);
         ref.grains = ref_grains.data();
         ref_state = vorn::random_state;
 
-        // As the host does after compile: every allocated grain restarts at 0.
-        for (int32_t i = 0; i < eng.max_overlap; ++i) vorn::start_grain(eng, 0.0, eng.grains[i]);
+        // The engine as every host compiles it; the reference spelt out:
+        // compile, then every allocated grain restarts at 0.
+        vorn::compile_and_restart(eng, c.rate);
         eng_state = vorn::random_state;
+        vorn::compile(ref, c.rate);
         for (int32_t i = 0; i < ref.max_overlap; ++i) ref_start_grain(ref, 0.0, ref.grains[i], ref_state);
     }
     ~Twin() { vorn::release(eng); }
@@ -142,7 +139,7 @@ struct Twin {
         ref_state = vorn::random_state;
     }
 
-    void set_source(const SampleSource* s) { eng.source = ref.source = s; }
+    void set_source(const SampleSource& s) { eng.source = ref.source = s; }
 };
 
 std::string bits(float x) {
@@ -278,7 +275,7 @@ std::vector<float> run_case(const Case& c) {
     const std::vector<float> interleaved = c.stride > 1 ? strided_copy(s.data, c.stride) : std::vector<float>{};
     const SampleSource strided{1, interleaved.data(), c.frames, c.stride};
     Twin t(c, c.stride > 1 ? &strided : &s.src);
-    t.ref.source = &s.src;
+    t.ref.source = s.src;
     std::vector<float> all;
     if (!vorn::usable(t.eng)) {
         ADD_FAILURE() << c.name << ": grain array not allocated";
@@ -699,9 +696,9 @@ TEST(PerformAcrossVectors, SettingsAndSourceChangeBetweenVectors) {
             case 10: t.both([](G g) { vorn::set_pos_jitter(g, 0.0); }); break;
             case 12: t.both([](G g) { vorn::set_overlap(g, 0); }); break;   // one grain
             case 14: t.both([](G g) { vorn::set_overlap(g, 6); }); break;   // grows again
-            case 15: t.set_source(&tiny.src); break;
-            case 17: t.set_source(&invalid); break;
-            case 18: t.set_source(&big.src); break;
+            case 15: t.set_source(tiny.src); break;
+            case 17: t.set_source(invalid); break;
+            case 18: t.set_source(big.src); break;
             case 19: t.both([](G g) { vorn::set_period(g, 0.0); }); break;  // raised to 4 samples
             case 21: t.both([](G g) { vorn::set_period(g, 250.0); }); break;
             case 23: t.both([](G g) { vorn::compile(g, 22050.0); }); break; // recompile: phase to 0
@@ -929,7 +926,7 @@ TEST(PerformWithoutSource, SilenceAndNothingMovesUntilAValidSource) {
             ASSERT_TRUE(Snapshot(a.ref, a.ref_state) == ref0);
         }
         // With a valid source it goes on exactly as an instance that never waited.
-        a.set_source(&good.src);
+        a.set_source(good.src);
         for (int32_t n : {64, 100, 4096, 3}) {
             std::vector<float> in(static_cast<size_t>(n)), ea(static_cast<size_t>(n)), ra(static_cast<size_t>(n)),
                 eb(static_cast<size_t>(n)), rb(static_cast<size_t>(n));

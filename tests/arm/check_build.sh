@@ -59,12 +59,12 @@ done
 say "no fused multiply-add in ${#checked[@]} files (${checked[*]})"
 
 if [[ $arch == arm64 ]]; then
-  neon=$build/engine/CMakeFiles/vorn_engine.dir/perform_neon.cpp.o
-  [[ -f $neon ]] || fail "perform_neon.cpp.o is missing"
+  neon=$build/engine/CMakeFiles/vorn_engine.dir/kernel_neon.cpp.o
+  [[ -f $neon ]] || fail "kernel_neon.cpp.o is missing"
   code=$("$objdump" -d --no-show-raw-insn "$neon")
   for op in 'fmul\s+v[0-9]+\.2d' 'fadd\s+v[0-9]+\.2d' 'fcvtl2?\s+v[0-9]+\.2d' 'fcvtn\s+v[0-9]+\.2s'; do
     grep -qE "$op" <<<"$code" || fail "the NEON kernel has no ${op%%\\*} on double lanes"
   done
-  grep -q 'run_grains_neon' <<<"$code" || fail "perform_neon.cpp.o defines no run_grains_neon"
+  grep -q 'run_grains_neon' <<<"$code" || fail "kernel_neon.cpp.o defines no run_grains_neon"
   say "the NEON kernel multiplies, adds and converts in double lanes (fmul, fadd .2d; fcvtl, fcvtn)"
 fi

@@ -35,8 +35,7 @@ TEST(RenderMatch, HostedObjectEqualsTheEngine) {
     }
 
     // Direct: the same settings, in the same order, from the same seed.
-    vorn::build_interp_table();
-    vorn::window_table = vorn::make_window_table(vorn::kWindowSize);
+    vorn::build_tables();
     vorn::random_state = kSeed;
     vorn::Granulator g{};
     vorn::init(g, 3);
@@ -44,10 +43,8 @@ TEST(RenderMatch, HostedObjectEqualsTheEngine) {
     vorn::set_transp_jitter(g, 0);
     vorn::set_transposition(g, 0);
     vorn::set_pos_jitter(g, 0);
-    const vorn::SampleSource src{1, samples.data(), static_cast<int32_t>(samples.size())};
-    g.source = &src;
-    vorn::compile(g, static_cast<float>(kRate));
-    for (int i = 0; i < g.max_overlap; ++i) vorn::start_grain(g, 0.0, g.grains[i]);
+    g.source = vorn::SampleSource{1, samples.data(), static_cast<int32_t>(samples.size())};
+    vorn::compile_and_restart(g, static_cast<float>(kRate));
     std::vector<float> direct(kVector * kVectors), in(kVector);
     for (int v = 0; v < kVectors; ++v) {
         for (int j = 0; j < kVector; ++j) in[j] = position(v * kVector + j);

@@ -139,8 +139,7 @@ std::vector<float> test_tone(int frames, int voice) {
 }
 
 DirectRender::DirectRender(uint32_t seed) {
-    build_interp_table();
-    if (!window_table) window_table = make_window_table(kWindowSize);
+    build_tables();
     random_state = seed % 0x7FFFFFFFu;
     if (random_state == 0) random_state = 1;
 }
@@ -153,7 +152,6 @@ Granulator& DirectRender::box(int32_t log2) {
     boxes_.push_back(std::make_unique<Granulator>());
     Granulator& g = *boxes_.back();
     init(g, log2);
-    g.source = &source_;
     return g;
 }
 
@@ -174,10 +172,7 @@ void DirectRender::set_source(const std::vector<float>* samples) {
 }
 
 void DirectRender::compile(double rate) {
-    for (auto& g : boxes_) {
-        vorn::compile(*g, static_cast<float>(rate));
-        for (int32_t i = 0; i < g->max_overlap; ++i) start_grain(*g, 0.0, g->grains[i]);
-    }
+    for (auto& g : boxes_) compile_and_restart(*g, static_cast<float>(rate));
 }
 
 std::vector<float> DirectRender::run(int64_t length, int n, const std::function<float(int64_t)>& position,
@@ -187,6 +182,7 @@ std::vector<float> DirectRender::run(int64_t length, int n, const std::function<
         before(start, n);
         for (int j = 0; j < n; ++j) in[static_cast<size_t>(j)] = position(start + j);
         for (size_t b = 0; b < boxes_.size(); ++b) {
+            boxes_[b]->source = source_;  // as the plug-in reads its buffer~ at every vector
             perform(*boxes_[b], in.data(), one.data(), n);
             for (int j = 0; j < n; ++j) sum[static_cast<size_t>(j)] = b == 0 ? one[static_cast<size_t>(j)] : sum[static_cast<size_t>(j)] + one[static_cast<size_t>(j)];
         }

@@ -1,27 +1,15 @@
-// The synthesis kernel for any processor. Where SSE2 is there (every x86-64,
-// and the 32-bit Windows build), two output samples at a time in double lanes,
-// each lane doing the plain loop's operations in the plain loop's order;
-// elsewhere the plain loop's arithmetic, sample by sample, with the restart
-// test taken out of the per-sample path.
-#include "grain_run.h"
-
+// The synthesis kernel for x86 processors with SSE2 (every x86-64, and the
+// 32-bit Windows build): two output samples at a time in double lanes, each
+// lane doing the plain loop's operations in the plain loop's order.
 #if defined(__SSE2__)
 #include <emmintrin.h>
 
+#include "grain_run.h"
 #include "taps_x86.h"
-#endif
 
 namespace vorn::detail {
 
-#if defined(__SSE2__)
-
 namespace {
-
-#if defined(__GNUC__)
-#define VORN_PORTABLE_INLINE inline __attribute__((always_inline))
-#else
-#define VORN_PORTABLE_INLINE inline
-#endif
 
 // What the two-sample body reads, in locals so that they stay in registers.
 struct Pair {
@@ -35,7 +23,7 @@ struct Pair {
 
 // Two floats from p as doubles. GCC does not fold the load into the
 // conversion by itself; one instruction instead of two counts here.
-VORN_PORTABLE_INLINE __m128d two_at(const float* p) {
+VORN_ALWAYS_INLINE __m128d two_at(const float* p) {
 #if defined(__GNUC__) && !defined(__clang__)
     __m128d r;
     asm("cvtps2pd %1, %0" : "=x"(r) : "m"(*reinterpret_cast<const float(*)[2]>(p)));
@@ -52,7 +40,7 @@ struct Products {
 };
 
 template <int S>
-VORN_PORTABLE_INLINE Products products(const Pair& b, uint64_t pos) {
+VORN_ALWAYS_INLINE Products products(const Pair& b, uint64_t pos) {
     const double* w = row_at(pos);
     const float* t = taps_at<S>(b.samples, b.stride, pos);
     if constexpr (S == 1) {
@@ -65,12 +53,12 @@ VORN_PORTABLE_INLINE Products products(const Pair& b, uint64_t pos) {
 }
 
 // Two samples' window entries, grain phases q0 and q1.
-VORN_PORTABLE_INLINE __m128d window_pair(const Pair& b, uint32_t q0, uint32_t q1) {
-    return _mm_cvtps_pd(_mm_unpacklo_ps(_mm_load_ss(b.window + (q0 >> 19)), _mm_load_ss(b.window + (q1 >> 19))));
+VORN_ALWAYS_INLINE __m128d window_pair(const Pair& b, uint32_t q0, uint32_t q1) {
+    return _mm_cvtps_pd(_mm_unpacklo_ps(_mm_load_ss(b.window + (q0 >> kWindowShift)), _mm_load_ss(b.window + (q1 >> kWindowShift))));
 }
 
 // out[j], out[j + 1] + (v * window) * gain, rounded to float.
-VORN_PORTABLE_INLINE void accumulate(const Pair& b, __m128d v, __m128d win, float* out) {
+VORN_ALWAYS_INLINE void accumulate(const Pair& b, __m128d v, __m128d win, float* out) {
     v = _mm_mul_pd(v, win);
     v = _mm_mul_pd(v, b.gain);
     const __m128d o = _mm_add_pd(two_at(out), v);
@@ -79,7 +67,7 @@ VORN_PORTABLE_INLINE void accumulate(const Pair& b, __m128d v, __m128d win, floa
 
 // Two consecutive frames' values from p on, for the unit step.
 template <int S>
-VORN_PORTABLE_INLINE __m128d frames2(const float* p) {
+VORN_ALWAYS_INLINE __m128d frames2(const float* p) {
     if constexpr (S == 1)
         return two_at(p);
     else
@@ -89,7 +77,7 @@ VORN_PORTABLE_INLINE __m128d frames2(const float* p) {
 // Adds `count` pairs of samples from j on, from position pos and grain
 // phase q; every position lies in the valid range.
 template <int S>
-VORN_PORTABLE_INLINE void add_pairs(const Pair& pair, uint64_t pos, uint64_t step, uint32_t q, int32_t j,
+VORN_ALWAYS_INLINE void add_pairs(const Pair& pair, uint64_t pos, uint64_t step, uint32_t q, int32_t j,
                                     int32_t count) {
     const Pair b = pair;  // in registers
     const uint32_t incr = b.incr;
@@ -122,7 +110,7 @@ VORN_PORTABLE_INLINE void add_pairs(const Pair& pair, uint64_t pos, uint64_t ste
 
 }  // namespace
 
-uint32_t run_grains_portable(Granulator& g, uint32_t P, const VectorContext& c) {
+uint32_t run_grains_sse2(Granulator& g, uint32_t P, const VectorContext& c) {
     const uint32_t incr = static_cast<uint32_t>(c.incr);
     const Pair b{c.samples, static_cast<size_t>(c.stride), c.window, c.out, _mm_set1_pd(c.gain), incr};
     return by_stride(c, [&](auto form) {
@@ -136,21 +124,5 @@ uint32_t run_grains_portable(Granulator& g, uint32_t P, const VectorContext& c) 
     });
 }
 
-#else
-
-uint32_t run_grains_portable(Granulator& g, uint32_t P, const VectorContext& c) {
-    const uint32_t incr = static_cast<uint32_t>(c.incr);
-    return by_stride(c, [&](auto form) {
-        constexpr int S = decltype(form)::value;
-        return each_grain(g, P, [&](Grain& gr) {
-            return run_grain(g, gr, P, c, [&](uint64_t pos, uint64_t step, uint32_t q, int32_t j, int32_t len) {
-                for (const int32_t end = j + len; j < end; ++j, q += incr, pos += step) add_sample<S>(c, pos, q, j);
-                return pos;
-            });
-        });
-    });
-}
-
-#endif
-
 }  // namespace vorn::detail
+#endif

@@ -64,8 +64,8 @@ inline void add_two(const Pair& b, uint64_t pos, uint64_t step, uint32_t q, uint
     // x_k holds product k of the two samples.
     const float64x2_t x0 = vzip1q_f64(a.lo, c.lo), x1 = vzip2q_f64(a.lo, c.lo);
     const float64x2_t x2 = vzip1q_f64(a.hi, c.hi), x3 = vzip2q_f64(a.hi, c.hi);
-    float32x2_t win = vld1_dup_f32(b.window + (q >> 19));
-    win = vld1_lane_f32(b.window + ((q + incr) >> 19), win, 1);
+    float32x2_t win = vld1_dup_f32(b.window + (q >> kWindowShift));
+    win = vld1_lane_f32(b.window + ((q + incr) >> kWindowShift), win, 1);
 
     float64x2_t v = vaddq_f64(vaddq_f64(vaddq_f64(x3, x2), x0), x1);
     v = vmulq_f64(v, vcvt_f64_f32(win));

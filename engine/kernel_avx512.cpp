@@ -93,11 +93,11 @@ VORN_ALWAYS_INLINE __m256 window_at(const Block& b, const uint32_t (&qs)[8], __m
     const float* w = b.window;
     if constexpr (Form == kApart) {
         (void)phases;
-        const __m128 lo = _mm_setr_ps(w[qs[0] >> 19], w[qs[1] >> 19], w[qs[2] >> 19], w[qs[3] >> 19]);
-        const __m128 hi = _mm_setr_ps(w[qs[4] >> 19], w[qs[5] >> 19], w[qs[6] >> 19], w[qs[7] >> 19]);
+        const __m128 lo = _mm_setr_ps(w[qs[0] >> kWindowShift], w[qs[1] >> kWindowShift], w[qs[2] >> kWindowShift], w[qs[3] >> kWindowShift]);
+        const __m128 hi = _mm_setr_ps(w[qs[4] >> kWindowShift], w[qs[5] >> kWindowShift], w[qs[6] >> kWindowShift], w[qs[7] >> kWindowShift]);
         return _mm256_setr_m128(lo, hi);
     }
-    const __m256i entries = _mm256_srli_epi32(phases, 19);
+    const __m256i entries = _mm256_srli_epi32(phases, kWindowShift);
     if constexpr (Form == kSlide) {
         // All eight within sixteen from the first.
         const __m256i offsets = _mm256_sub_epi32(entries, _mm256_broadcastd_epi32(_mm256_castsi256_si128(entries)));
@@ -108,16 +108,16 @@ VORN_ALWAYS_INLINE __m256 window_at(const Block& b, const uint32_t (&qs)[8], __m
         const __m256i firsts = _mm256_permutexvar_epi32(_mm256_setr_epi32(0, 0, 0, 0, 4, 4, 4, 4), entries);
         const __m256i offsets =
             _mm256_add_epi32(_mm256_sub_epi32(entries, firsts), _mm256_setr_epi32(0, 0, 0, 0, 16, 16, 16, 16));
-        const __m512 lo = _mm512_loadu_ps(w + (qs[0] >> 19));
-        const __m512 hi = _mm512_loadu_ps(w + (qs[4] >> 19));
+        const __m512 lo = _mm512_loadu_ps(w + (qs[0] >> kWindowShift));
+        const __m512 hi = _mm512_loadu_ps(w + (qs[4] >> kWindowShift));
         return _mm512_castps512_ps256(_mm512_permutex2var_ps(lo, _mm512_castsi256_si512(offsets), hi));
     } else if constexpr (Form == kQuarters) {
         // Each pair within sixteen from its first.
         const __m256i firsts = _mm256_permutexvar_epi32(_mm256_setr_epi32(0, 0, 2, 2, 4, 4, 6, 6), entries);
         const __m256i offsets =
             _mm256_add_epi32(_mm256_sub_epi32(entries, firsts), _mm256_setr_epi32(0, 0, 16, 16, 0, 0, 16, 16));
-        const __m512 t0 = _mm512_loadu_ps(w + (qs[0] >> 19)), t1 = _mm512_loadu_ps(w + (qs[2] >> 19));
-        const __m512 t2 = _mm512_loadu_ps(w + (qs[4] >> 19)), t3 = _mm512_loadu_ps(w + (qs[6] >> 19));
+        const __m512 t0 = _mm512_loadu_ps(w + (qs[0] >> kWindowShift)), t1 = _mm512_loadu_ps(w + (qs[2] >> kWindowShift));
+        const __m512 t2 = _mm512_loadu_ps(w + (qs[4] >> kWindowShift)), t3 = _mm512_loadu_ps(w + (qs[6] >> kWindowShift));
         const __m512i idx = _mm512_castsi256_si512(offsets);
         const __m512 lo = _mm512_permutex2var_ps(t0, idx, t1);
         const __m512 hi = _mm512_permutex2var_ps(t2, idx, t3);
@@ -237,11 +237,12 @@ uint32_t run_grains_avx512(Granulator& g, uint32_t P, const VectorContext& c) {
                 add_part<S, Form>(b, at, step, phase, k, m);
             });
     };
-    // The window's reading by how far apart a block's entries lie.
+    // The window's reading by how far apart a block's entries lie: all
+    // eight, each half, or each pair within one load of sixteen floats.
     const uint64_t apart = uint64_t{incr};
-    const int form = 7 * apart < uint64_t{15} << 19   ? kSlide
-                     : 3 * apart < uint64_t{15} << 19 ? kHalves
-                     : apart < uint64_t{14} << 19     ? kQuarters
+    const int form = 7 * apart < one_load_apart(16)   ? kSlide
+                     : 3 * apart < one_load_apart(16) ? kHalves
+                     : apart < one_load_apart(16)     ? kQuarters
                                                       : kApart;
     return by_stride(c, [&](auto S) {
         switch (form) {

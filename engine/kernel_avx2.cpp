@@ -63,20 +63,20 @@ VORN_ALWAYS_INLINE __m128 window_at(const Block& b, uint32_t q0, uint32_t q1, ui
                                     __m128i phases) {
     const float* w = b.window;
     if constexpr (Form == kSlide) {
-        const __m128i entries = _mm_srli_epi32(phases, 19);
+        const __m128i entries = _mm_srli_epi32(phases, kWindowShift);
         const __m128i offsets = _mm_sub_epi32(entries, _mm_shuffle_epi32(entries, 0));
         const float* first = w + static_cast<uint32_t>(_mm_cvtsi128_si32(entries));
         return _mm256_castps256_ps128(
             _mm256_permutevar8x32_ps(_mm256_loadu_ps(first), _mm256_castsi128_si256(offsets)));
     } else if constexpr (Form == kPairs) {
-        const __m128i entries = _mm_srli_epi32(phases, 19);
+        const __m128i entries = _mm_srli_epi32(phases, kWindowShift);
         const __m256i offsets =
             _mm256_castsi128_si256(_mm_sub_epi32(entries, _mm_shuffle_epi32(entries, _MM_SHUFFLE(2, 2, 0, 0))));
-        const __m256 lo = _mm256_permutevar8x32_ps(_mm256_loadu_ps(w + (q0 >> 19)), offsets);
-        const __m256 hi = _mm256_permutevar8x32_ps(_mm256_loadu_ps(w + (q2 >> 19)), offsets);
+        const __m256 lo = _mm256_permutevar8x32_ps(_mm256_loadu_ps(w + (q0 >> kWindowShift)), offsets);
+        const __m256 hi = _mm256_permutevar8x32_ps(_mm256_loadu_ps(w + (q2 >> kWindowShift)), offsets);
         return _mm256_castps256_ps128(_mm256_blend_ps(lo, hi, 0x0c));
     } else {
-        return _mm_setr_ps(w[q0 >> 19], w[q1 >> 19], w[q2 >> 19], w[q3 >> 19]);
+        return _mm_setr_ps(w[q0 >> kWindowShift], w[q1 >> kWindowShift], w[q2 >> kWindowShift], w[q3 >> kWindowShift]);
     }
 }
 
@@ -199,9 +199,10 @@ uint32_t run_grains_avx2(Granulator& g, uint32_t P, const VectorContext& c) {
                 add_part<S, Form>(b, at, step, phase, k, m);
             });
     };
-    // The window's reading by how far apart a block's entries lie.
+    // The window's reading by how far apart a block's entries lie: all
+    // four, or each pair, within one load of eight floats.
     const uint64_t apart = uint64_t{incr};
-    const int form = 3 * apart < uint64_t{7} << 19 ? kSlide : apart < uint64_t{7} << 19 ? kPairs : kApart;
+    const int form = 3 * apart < one_load_apart(8) ? kSlide : apart < one_load_apart(8) ? kPairs : kApart;
     return by_stride(c, [&](auto S) {
         switch (form) {
             case kSlide: return all(S, std::integral_constant<int, kSlide>{});
