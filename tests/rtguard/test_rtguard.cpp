@@ -102,7 +102,7 @@ TEST_F(Guard, VornRunsOnTheAudioThreadWithoutAForbiddenCall) {
         if (round % 3 == 2) standin::dsp_compile(rates[round % 4], vector_sizes[round % 4]);
         if (round % 5 == 4) {
             standin::box_delete(box);
-            boxes[k] = make(texts[k]);
+            box = boxes[k] = make(texts[k]);
             standin::dsp_compile(44100.0, 64);
         }
         standin::loadbang_all();
