@@ -19,7 +19,7 @@ $(BUILD)/build.ninja: | deps
 build: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
 
-# vorn~ for Pure Data: build/pd/vorn~/ (vorn~.pd_linux and its help patch);
+# vorn~ for Pure Data: build/pd/vorn~/ (vorn~.l_amd64 and its help patch);
 # make build builds it too.
 pd: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS) --target vorn_pd
@@ -115,14 +115,27 @@ bench-peers: build
 # vorn~.mxe for 32-bit Windows, cross-compiled with MinGW-w64, and beside it
 # in $(WIN_BUILD)/bin the stand-in host for Windows (MaxAPI.dll, MaxAudio.dll)
 # and vorn.exe; and the engine's tests, $(WIN_BUILD)/tests/engine_tests.exe.
-# No other tests and no benchmarks are cross-built.
+# No other tests and no benchmarks are cross-built. vorn~ for Windows Pd:
+# vorn~.m_i386 in $(WIN_BUILD)/pd/vorn~ and vorn~.m_amd64 in
+# $(WIN64_BUILD)/pd/vorn~, against the Pd for Windows that
+# scripts/pd-windows.sh builds from Debian's source package of Pd into
+# $(PDWIN_DIR)/i386 and $(PDWIN_DIR)/amd64, once (tests/pd-windows runs them).
 WIN_BUILD ?= build-win
+WIN64_BUILD ?= build-win64
+PDWIN_DIR ?= $(WIN_BUILD)/pd-windows
 
 windows:
 	@scripts/install-deps.sh build windows
+	scripts/pd-windows.sh i386 $(PDWIN_DIR)/i386
+	scripts/pd-windows.sh amd64 $(PDWIN_DIR)/amd64
 	cmake -S . -B $(WIN_BUILD) $(GENERATOR) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-i686.toolchain.cmake \
-	  -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON -DVORN_BENCH=OFF -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
+	  -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON -DVORN_BENCH=OFF -DCMAKE_EXPORT_COMPILE_COMMANDS=ON \
+	  -DPD_INCLUDE_DIR=$(abspath $(PDWIN_DIR))/i386/include -DVORN_PD_IMPORT_LIB=$(abspath $(PDWIN_DIR))/i386/lib/libpd.dll.a
 	cmake --build $(WIN_BUILD) -j $(JOBS)
+	cmake -S . -B $(WIN64_BUILD) $(GENERATOR) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-x86_64.toolchain.cmake \
+	  -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DVORN_BENCH=OFF -DVORN_PD_ONLY=ON -DCMAKE_EXPORT_COMPILE_COMMANDS=ON \
+	  -DPD_INCLUDE_DIR=$(abspath $(PDWIN_DIR))/amd64/include -DVORN_PD_IMPORT_LIB=$(abspath $(PDWIN_DIR))/amd64/lib/libpd.dll.a
+	cmake --build $(WIN64_BUILD) -j $(JOBS)
 
 # The Windows artefacts: their exports, imports and build flags, checked
 # statically; then renders by vorn.exe under Wine compared with the Linux
@@ -220,5 +233,5 @@ install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
 
 clean:
-	rm -rf $(BUILD) $(SAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) $(WIN_BUILD) $(ARM64_BUILD) $(ARMHF_BUILD)
+	rm -rf $(BUILD) $(SAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) $(WIN_BUILD) $(WIN64_BUILD) $(ARM64_BUILD) $(ARMHF_BUILD)
 	@git worktree prune 2>/dev/null || true  # the worktrees of compare-renders went with $(BUILD)

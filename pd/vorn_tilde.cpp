@@ -300,8 +300,13 @@ void add_anything(t_class* c, Gimme<Object> f) {
 
 extern "C" {
 
-// Pd calls this once when it loads the library for "vorn~".
-__attribute__((visibility("default"))) void vorn_tilde_setup(void) {
+// Pd calls this once when it loads the library for "vorn~": its only export.
+#if defined(_WIN32)
+__declspec(dllexport)
+#else
+__attribute__((visibility("default")))
+#endif
+void vorn_tilde_setup(void) {
     vorn_class = new_class("vorn~", vorn_new, vorn_free);
     CLASS_MAINSIGNALIN(vorn_class, Vorn, scalar);
     add_dsp(vorn_class, vorn_dsp);

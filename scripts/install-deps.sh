@@ -9,12 +9,14 @@ declare -A groups=(
   # clang 14 with libFuzzer and the sanitizer runtimes, for `make fuzz`.
   [fuzz]="clang-14 libclang-rt-14-dev llvm-14"
   [peers]="csound supercollider-server python3-pyo python3"
-  # MinGW-w64 for 32-bit Windows, GoogleTest's sources to build for it, and
-  # Wine to run what it builds, for `make windows` and `make test-windows`
-  # (wine32 is an i386 package). Where this machine's kernel does not run
-  # 32-bit code, Wine runs in a virtual machine: QEMU, and debootstrap and
-  # cpio to make its root file system (tests/windows/wine_vm.sh).
-  [windows]="g++-mingw-w64-i686 binutils-mingw-w64-i686 googletest wine wine32 qemu-system-x86 debootstrap cpio"
+  # MinGW-w64 for 32-bit and 64-bit Windows, GoogleTest's sources to build
+  # for it, and Wine to run what it builds, for `make windows` and `make
+  # test-windows` (wine32 is an i386 package; wine64 runs 64-bit programs
+  # on every kernel). Where this machine's kernel does not run 32-bit code,
+  # Wine runs in a virtual machine: QEMU, and debootstrap and cpio to make
+  # its root file system (tests/windows/wine_vm.sh). dpkg-dev unpacks Pd's
+  # source package, from which scripts/pd-windows.sh builds Windows Pd.
+  [windows]="g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 googletest wine wine32 wine64 qemu-system-x86 debootstrap cpio dpkg-dev"
   # Debian's cross compilers for 64-bit and 32-bit ARM, GoogleTest's sources
   # to build for them, Debian's archive keys to check the targets' packages
   # (scripts/arm-root.sh) and QEMU's user-mode emulators to run what they

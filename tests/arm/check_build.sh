@@ -44,7 +44,7 @@ say "all $total compile commands have -ffp-contract=off$([[ $arch == armhf ]] &&
 # --- Machine code -----------------------------------------------------------------
 engine_objects=("$build"/engine/CMakeFiles/vorn_engine.dir/*.o)
 [[ -f ${engine_objects[0]} ]] || fail "no engine objects in $build/engine"
-binaries=("$build/lib/vorn~.mxe" "$build/pd/vorn~/vorn~.pd_linux" "$build/tests/engine_tests")
+binaries=("$build/lib/vorn~.mxe" "$build"/pd/vorn~/vorn~.l_* "$build/tests/engine_tests")
 checked=()
 for f in "${engine_objects[@]}" "${binaries[@]}"; do
   [[ -f $f ]] || continue

@@ -21,12 +21,12 @@ say() { echo "test-arm: $arch Pd: $*"; }
 fail() { say "$*"; exit 1; }
 
 case $arch in
-  arm64) triplet=aarch64-linux-gnu ;;
-  armhf) triplet=arm-linux-gnueabihf ;;
+  arm64) triplet=aarch64-linux-gnu external=vorn~.l_arm64 ;;
+  armhf) triplet=arm-linux-gnueabihf external=vorn~.l_arm ;;
   *) fail "unknown architecture" ;;
 esac
 [[ -x $x86_vorn ]] || fail "$x86_vorn is missing (make build)"
-[[ -f $build/pd/vorn~/vorn~.pd_linux ]] || fail "$build/pd/vorn~/vorn~.pd_linux is missing (make arm)"
+[[ -f $build/pd/vorn~/$external ]] || fail "$build/pd/vorn~/$external is missing (make arm)"
 pd=$(cd "$root" && ls usr/bin/puredata usr/bin/pd 2>/dev/null | head -1)
 [[ -n $pd ]] || fail "no pd in $root (puredata-core)"
 faketime_lib=/usr/lib/$triplet/faketime/libfaketime.so.1

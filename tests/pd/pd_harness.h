@@ -66,7 +66,7 @@ constexpr bool kGuarded =
 #endif
 
 struct PdOptions {
-    // The folder that holds vorn~.pd_linux: the shipped build or the tests'.
+    // The folder that holds vorn~ for Pd: the shipped build or the tests'.
     std::string external_dir = {};
     // Pd runs under libfaketime, with the clock that time() reads stopped at
     // `clock` seconds since 1970 (UTC): vorn~'s random source is seeded
