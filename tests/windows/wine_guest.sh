@@ -2,7 +2,7 @@
 # the shared folder as guest.sh, beside winjobs.sh, jobs/ and results/, and
 # run by the guest's /init. It reports on the console; the results go to the
 # shared folder. Wine's prefix was made when the root file system was built.
-export HOME=/root WINEPREFIX=/vm/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export HOME=/root WINEPREFIX=/vm/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winealsa.drv="
 uptime() { cut -d' ' -f1 /proc/uptime; }
 echo "vm: up after $(uptime) s; $(nproc) processors; kernel $(uname -r)"
 flags=$(grep -m1 '^flags' /proc/cpuinfo | tr ' ' '\n' | grep -xE 'sse2|sse3|ssse3|sse4_1|sse4_2|avx|avx2|fma|avx512f|avx512dq|avx512vl' | tr '\n' ' ')

@@ -14,7 +14,10 @@
 #              output NAME      a file the job writes in its folder
 #              weight N         how long it runs, roughly: the heaviest start first
 #   RESULTS  gets one folder per job: status (the exit status; written last),
-#            stdout, stderr, seconds, and out/ with the outputs that exist
+#            stdout, stderr, seconds, clock (the calendar clock when it
+#            started and when it ended, whole seconds since 1970: what a
+#            program seeded from the clock can have read), and out/ with the
+#            outputs that exist
 #   WORK     a scratch folder: the programs are copied there and every job
 #            runs in a folder of its own there
 #   PARALLEL how many jobs run at once
@@ -53,13 +56,15 @@ run_job() {
       output) outputs+=("$value") ;;
     esac
   done <"$desc"
-  local start status elapsed
+  local start status elapsed clock_start
+  clock_start=$(date +%s)
   start=$(now_ms)
   (cd "$dir" && env "${envs[@]}" timeout "$timeout_s" $wine "$work/programs/$program" "${args[@]}" \
      </dev/null >>"$res/stdout" 2>>"$res/stderr")
   status=$?
   elapsed=$(($(now_ms) - start))
   printf '%d.%d\n' $((elapsed / 1000)) $((elapsed % 1000 / 100)) >"$res/seconds"
+  echo "$clock_start $(date +%s)" >"$res/clock"
   local f
   for f in "${outputs[@]}"; do
     [[ -f $dir/$f ]] && cp "$dir/$f" "$res/out/"

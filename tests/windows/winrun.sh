@@ -6,9 +6,12 @@
 # Either way the jobs are run by winjobs.sh and their results are laid out
 # alike (see there).
 #
-# Usage: winrun.sh BUILD_WIN_DIR JOBS RESULTS
-#   BUILD_WIN_DIR holds the Wine prefix of this machine (wine-prefix) and the
-#   virtual machine's cache (wine-vm: kernel, root file system, console logs).
+# Usage: winrun.sh BUILD_WIN_DIR JOBS RESULTS [amd64]
+#   BUILD_WIN_DIR holds the Wine prefixes of this machine (wine-prefix, and
+#   wine-prefix64 for 64-bit programs) and the virtual machine's cache
+#   (wine-vm: kernel, root file system, console logs).
+#   amd64: the jobs' programs are 64-bit. Wine's 64-bit loader runs them on
+#   every kernel, so they always run here, in a 64-bit prefix.
 # Status 0 when every job ran to its end (whatever its own exit status), 1
 # when they could not be run, with the reason.
 set -uo pipefail
@@ -17,7 +20,9 @@ here=$(cd "$(dirname "$0")" && pwd)
 build_win=$(cd "${1:?usage: winrun.sh BUILD_WIN_DIR JOBS RESULTS}" && pwd)
 jobs_dir=$(cd "${2:?usage: winrun.sh BUILD_WIN_DIR JOBS RESULTS}" && pwd)
 results=${3:?usage: winrun.sh BUILD_WIN_DIR JOBS RESULTS}
+bits=${4:-i386}
 wine=${WINE:-wine}
+[[ $bits == i386 || $bits == amd64 ]] || { echo "winrun: the fourth argument is amd64 or nothing, not '$bits'"; exit 1; }
 cc=${CC_I686:-i686-w64-mingw32-gcc}
 
 say() { echo "winrun: $*"; }
@@ -57,13 +62,31 @@ native_wine_works() {
   rm -rf "$probe"
 }
 
-export WINEPREFIX=${WINEPREFIX:-$build_win/wine-prefix}
-[[ -d $WINEPREFIX ]] || export WINEARCH=win32
 export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="  # no offer to install Mono or Gecko
+# No offer to install Mono or Gecko; no sound driver, whose probing of
+# ALSA only prints errors where there is no sound card.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winealsa.drv="
 
 started=$SECONDS
-if [[ ${VORN_WINE_VM:-0} == 1 ]]; then
+if [[ $bits == amd64 ]]; then
+  export WINEPREFIX=${WINEPREFIX64:-$build_win/wine-prefix64}
+  export WINEARCH=win64
+  wine=${WINE64:-/usr/lib/wine/wine64}
+  export WINELOADER=$wine
+  [[ -x $wine ]] || fail "$wine is missing (wine64; scripts/install-deps.sh windows installs it)"
+  if [[ ! -d $WINEPREFIX/drive_c ]]; then
+    timeout "${WINE_SETUP_TIMEOUT:-180}" "$wine" wineboot --init >/dev/null 2>&1 ||
+      fail "Wine could not set up the 64-bit prefix $WINEPREFIX"
+  fi
+  mode=native
+  say "64-bit programs: running $count jobs with $wine, $(nproc) at a time"
+else
+  export WINEPREFIX=${WINEPREFIX:-$build_win/wine-prefix}
+  [[ -d $WINEPREFIX ]] || export WINEARCH=win32
+fi
+if [[ $bits == amd64 ]]; then
+  :
+elif [[ ${VORN_WINE_VM:-0} == 1 ]]; then
   mode=vm
   say "VORN_WINE_VM=1: running $count jobs in the virtual machine"
 elif native_wine_works; then
