@@ -5,7 +5,7 @@ TSAN_BUILD ?= build-tsan
 GENERATOR := -G Ninja
 JOBS      ?= $(shell nproc)
 
-.PHONY: all deps build pd test test-unit test-sanitize test-tsan bench bench-peers demo install clean windows test-windows \
+.PHONY: all deps build pd test test-unit test-sanitize test-tsan bench bench-pd bench-peers demo install clean windows test-windows \
         fuzz fuzz-build soak arm arm64 armhf arm-roots test-arm compare-renders
 
 all: build
@@ -105,6 +105,11 @@ fuzz: fuzz-build
 soak: build
 	$(BUILD)/bench/vorn_soak
 
+# vorn~ in Windows Pd amd64 under Wine against Linux Pd, on one patch of 1024
+# grains, side by side: CPU seconds of each, start-up taken off, and the ratio.
+bench-pd: build windows
+	bench/pd_speed.sh $(BUILD) $(WIN_BUILD) $(WIN64_BUILD)
+
 # vorn render against Csound's syncgrain, SuperCollider's GrainBuf and pyo's
 # Granulator on one workload (installs them from Debian packages); one table of
 # seconds, ns per grain-sample and ratios. Options through PEERS_ARGS, e.g.
@@ -139,14 +144,16 @@ windows:
 
 # The Windows artefacts: their exports, imports and build flags, checked
 # statically; then renders by vorn.exe under Wine compared with the Linux
-# build's, byte for byte, and the engine's tests under Wine. Wine runs here
+# build's, byte for byte, the engine's tests under Wine, and the Pd tests'
+# scenarios, fault patches and help patch in Windows Pd i386 and amd64 (the
+# 64-bit ones always here, under Wine's 64-bit loader). Wine runs here
 # where the kernel executes 32-bit code, and otherwise in a virtual machine
 # under QEMU, whose kernel and root file system are cached in
 # $(WIN_BUILD)/wine-vm; VORN_WINE_VM=1 takes the virtual machine anyway.
 # Neither possible is a failure, never a skip.
 test-windows: windows build
-	tests/windows/check_artefacts.sh $(WIN_BUILD)
-	tests/windows/test_windows.sh $(WIN_BUILD) $(BUILD)
+	tests/windows/check_artefacts.sh $(WIN_BUILD) $(WIN64_BUILD)
+	tests/windows/test_windows.sh $(WIN_BUILD) $(BUILD) $(WIN64_BUILD)
 
 # vorn~ for ARM Linux, cross-compiled with Debian's cross compilers: 64-bit
 # (arm64, with the NEON kernel) in $(ARM64_BUILD), 32-bit with NEON (armhf)

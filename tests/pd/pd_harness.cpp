@@ -7,11 +7,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -55,7 +57,84 @@ std::string faketime_library() {
 // (an object that failed to create, say) is stopped after this long.
 constexpr auto kPatience = std::chrono::seconds(120);
 
+// --- Windows Pd, through the job runner ------------------------------------------
+
+std::string setting(const char* name) {
+    const char* v = std::getenv(name);
+    return v ? v : "";
+}
+
+// Thrown by a Pd run in the first pass, once its job is written: the test
+// ends there, its checks wait for the second pass.
+struct JobWritten {};
+
+// The run's job: the test's name and the run's, as the job runner takes
+// names.
+std::string job_name(const std::string& run) {
+    const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = "pd." + std::string(info->test_suite_name()) + "." + info->name() + "." + run;
+    for (char& c : name)
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '-' && c != '_' && c != '+')
+            c = c == '/' ? '.' : '_';
+    return name;
+}
+
+// Pd under Wine in a job: the folder's files (the patch and what it reads)
+// and the external go with it, every WAV file it writes comes back.
+void write_job(const std::string& jobs, const std::string& name, const std::string& folder,
+               const std::vector<std::string>& args) {
+    namespace fs = std::filesystem;
+    const fs::path job = fs::path(jobs) / name, files = job / "files";
+    if (fs::exists(job)) {
+        ADD_FAILURE() << "two Pd runs make the job " << name;
+        return;
+    }
+    fs::create_directories(files);
+    std::string description = "program pd/pd.com\n";
+    for (const std::string& a : args) description += "arg " + a + "\n";
+    const fs::path external = fs::path(shipped_external()) / ("vorn~.m_" + windows_pd_arch());
+    std::vector<fs::path> inputs{external};
+    for (const auto& entry : fs::directory_iterator(folder))
+        if (entry.is_regular_file()) inputs.push_back(entry.path());
+    for (const fs::path& f : inputs) {
+        std::error_code error;
+        fs::copy_file(f, files / f.filename(), error);
+        EXPECT_FALSE(error) << "cannot copy " << f << " into the job " << name << ": " << error.message();
+        description += "input " + name + "/files/" + f.filename().string() + "\n";
+    }
+    description += "output *.wav\n";
+    std::ofstream(job / "job") << description;
+}
+
+// The run's results, as the job runner left them: its status, its console
+// (Pd's standard error, with Windows line ends), its clock readings, and the
+// files it wrote, put into the test's folder.
+PdRun read_job(const std::string& results, const std::string& name, const std::string& folder) {
+    namespace fs = std::filesystem;
+    PdRun run;
+    const fs::path res = fs::path(results) / name;
+    const std::string status = slurp((res / "status").string());
+    if (status.empty()) {
+        ADD_FAILURE() << "the Windows Pd run " << name << " left no result in " << results;
+        return run;
+    }
+    run.status = std::atoi(status.c_str());
+    for (char c : slurp((res / "stderr").string()))
+        if (c != '\r') run.raw += c;
+    run.console = lines_of(run.raw);
+    std::istringstream(slurp((res / "clock").string())) >> run.clock_from >> run.clock_to;
+    std::error_code error;
+    if (fs::is_directory(res / "out"))
+        for (const auto& entry : fs::directory_iterator(res / "out"))
+            fs::copy_file(entry.path(), fs::path(folder) / entry.path().filename(),
+                          fs::copy_options::overwrite_existing, error);
+    return run;
+}
+
 }  // namespace
+
+bool in_windows_pd() { return !setting("VORN_WINPD_ARCH").empty(); }
+std::string windows_pd_arch() { return setting("VORN_WINPD_ARCH"); }
 
 // --- Patches -----------------------------------------------------------------
 
@@ -115,7 +194,7 @@ std::string Patch::text() const {
 
 // --- Running Pd ----------------------------------------------------------------
 
-std::string shipped_external() { return VORN_PD_EXTERNAL_DIR; }
+std::string shipped_external() { return in_windows_pd() ? setting("VORN_WINPD_EXTERNAL") : VORN_PD_EXTERNAL_DIR; }
 std::string reporting_external() { return VORN_PD_REPORT_DIR; }
 
 std::string clock_text(int64_t seconds) {
@@ -132,6 +211,23 @@ PdRun PdTest::pd(const std::string& name, const Patch& patch, const PdOptions& o
 }
 
 PdRun PdTest::pd(const std::string& name, const std::string& patch_text, const PdOptions& options) {
+    if (in_windows_pd()) {
+        if (options.external_dir != shipped_external())
+            ADD_FAILURE() << name << ": a Windows Pd runs the shipped external only";
+        write_file(name + ".pd", patch_text);
+        const std::string job = job_name(name), jobs = setting("VORN_WINPD_JOBS");
+        if (!jobs.empty()) {
+            // (No -nrt: Pd for Windows has no real-time priority to leave
+            // and says so.)
+            std::vector<std::string> args{"-nogui", "-batch", "-noaudio", "-nomidi", "-noprefs", "-nostdpath",
+                                          "-r", "44100", "-path", "."};
+            args.insert(args.end(), options.extra.begin(), options.extra.end());
+            args.push_back(name + ".pd");
+            write_job(jobs, job, dir_, args);
+            throw JobWritten{};
+        }
+        return read_job(setting("VORN_WINPD_RESULTS"), job, dir_);
+    }
     PdRun run;
     const std::string pd_exe = on_path("pd"), faketime = faketime_library();
     if (pd_exe.empty()) {
@@ -249,7 +345,8 @@ PdRun PdTest::pd(const std::string& name, const std::string& patch_text, const P
 }
 
 ::testing::AssertionResult ran_guarded(const PdRun& run) {
-    if (!kGuarded || run.guard.guarded > 0) return ::testing::AssertionSuccess();
+    // The guard hooks Linux libraries: a Windows Pd is not guarded.
+    if (!kGuarded || in_windows_pd() || run.guard.guarded > 0) return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << "the real-time guard saw no perform call of vorn~ ("
                                          << (run.guard.guarded < 0 ? "no report" : "none guarded") << "):\n"
                                          << run.guard.text << run.raw;

@@ -4,6 +4,16 @@
 // and its console read back. The patches record vorn~'s output into
 // arrays and write them with soundfiler, synchronously, before "; pd quit".
 //
+// The same tests run in a Windows Pd under Wine (tests/windows/pd_windows.sh)
+// when VORN_WINPD_ARCH names its architecture (amd64, i386): Wine may run
+// in a virtual machine, so each Pd run becomes a job for the Windows job
+// runner (tests/windows/winjob.sh). A first pass with VORN_WINPD_JOBS=DIR
+// writes the jobs there, each test stopping at its Pd run; the runner runs
+// them; a second pass with VORN_WINPD_RESULTS=DIR takes each run's results
+// from there and checks them. VORN_WINPD_EXTERNAL is the folder of
+// vorn~.m_ARCH and its help patch. Wine's clock cannot be stopped: such a run
+// gives the clock readings between which Pd started (clock_from, clock_to).
+//
 // pd is looked up on PATH and libfaketime in the system's library folders
 // when a test runs (Debian's puredata-core and faketime, from
 // scripts/install-deps.sh build); a test fails, saying which is missing, if
@@ -55,7 +65,15 @@ struct PdRun {
     // runs with it preloaded (after libfaketime) and vorn~'s perform routine
     // guarded: its report at Pd's exit. A forbidden call fails the test.
     vorn::rtguard::Report guard;
+    // A Windows Pd's run: the calendar clock when it started and ended, in
+    // seconds; vorn~ was seeded from a reading between them. -1 elsewhere.
+    int64_t clock_from = -1, clock_to = -1;
 };
+
+// Whether the tests run in a Windows Pd (VORN_WINPD_ARCH), and its
+// architecture.
+bool in_windows_pd();
+std::string windows_pd_arch();
 
 // Whether Pd runs under the real-time guard in this build.
 constexpr bool kGuarded =

@@ -2,13 +2,15 @@
 # Static checks of the Windows build: what vorn~.mxe exports and imports (as
 # MinGW's objdump -p lists them), that no artefact needs a compiler runtime
 # DLL, that every translation unit was compiled with SSE2 arithmetic, and
-# that host/max_api.h holds the 32-bit layout and refuses x87 arithmetic.
+# that host/max_api.h holds the 32-bit layout and refuses x87 arithmetic;
+# and what vorn~ for Windows Pd, i386 and amd64, exports, imports and holds.
 #
-# Usage: tests/windows/check_artefacts.sh BUILD_WIN_DIR
+# Usage: tests/windows/check_artefacts.sh BUILD_WIN_DIR [BUILD_WIN64_DIR]
 # Exit status 0 when every check passes; every failure is printed.
 set -uo pipefail
 
-build=${1:?usage: check_artefacts.sh BUILD_WIN_DIR}
+build=${1:?usage: check_artefacts.sh BUILD_WIN_DIR [BUILD_WIN64_DIR]}
+build64=${2:-}
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 bin=$build/bin
@@ -215,6 +217,59 @@ fma=$(grep -cE '\tv?f(n?m(add|sub)|maddsub|msubadd)[0-9a-z]*' "$probe/code" || t
   fail "vorn~.mxe lacks the wide kernels (ymm: $ymm, zmm: $zmm instructions)"
 [[ $fma -eq 0 ]] && pass "vorn~.mxe has no fused multiply-add instruction" ||
   fail "vorn~.mxe has $fma fused multiply-add instructions"
+
+# 11. vorn~ for Windows Pd, each architecture: a DLL of its kind exporting
+#     vorn_tilde_setup alone, taking Pd's functions from pd.dll and otherwise
+#     only the C runtime and KERNEL32.dll (no compiler runtime DLL beside
+#     it), with the wide kernels and no fused multiply-add.
+pd_external() {
+  local file=$1 arch=$2 dump=$3 format magic got others code ymm zmm fma
+  case $arch in
+    i386) format=pei-i386 magic='010b[[:space:]]*(PE32)' ;;
+    amd64) format=pei-x86-64 magic='020b[[:space:]]*(PE32+)' ;;
+  esac
+  [[ -f $file ]] || { fail "$file is missing (run make windows)"; return; }
+  local name
+  name=$(basename "$file")
+  # (Whole outputs first: grep -q would stop reading early, and pipefail
+  # count the writer's broken pipe as a failure.)
+  local header kind
+  header=$("$dump" -p "$file")
+  kind=$("$dump" -f "$file")
+  if grep -q "^Magic[[:space:]]*$magic" <<<"$header" && grep -q "file format $format" <<<"$kind"; then
+    pass "$name is a $format DLL"
+  else
+    fail "$name is not a $format DLL"
+  fi
+  got=$(objdump=$dump exports_of "$file" | tr '\n' ' ')
+  [[ $got == "vorn_tilde_setup " ]] && pass "$name exports: vorn_tilde_setup" ||
+    fail "$name exports: ${got:-nothing} (want: vorn_tilde_setup)"
+  others=$(objdump=$dump dlls_of "$file" | grep -vxE 'pd\.dll|msvcrt\.dll|KERNEL32\.dll' | tr '\n' ' ')
+  grep -qx 'pd.dll' <<<"$(objdump=$dump dlls_of "$file")" && [[ -z $others ]] &&
+    pass "$name imports from pd.dll, msvcrt.dll and KERNEL32.dll only" ||
+    fail "$name imports: $(objdump=$dump dlls_of "$file" | tr '\n' ' ')"
+  code=$("$dump" -d --no-show-raw-insn "$file")
+  ymm=$(grep -c '%ymm' <<<"$code" || true)
+  zmm=$(grep -c '%zmm' <<<"$code" || true)
+  fma=$(grep -cE '\tv?f(n?m(add|sub)|maddsub|msubadd)[0-9a-z]*' <<<"$code" || true)
+  [[ $ymm -gt 0 && $zmm -gt 0 ]] && pass "$name holds AVX2 and AVX-512 code ($ymm and $zmm instructions)" ||
+    fail "$name lacks the wide kernels (ymm: $ymm, zmm: $zmm instructions)"
+  [[ $fma -eq 0 ]] && pass "$name has no fused multiply-add instruction" ||
+    fail "$name has $fma fused multiply-add instructions"
+}
+pd_external "$build/pd/vorn~/vorn~.m_i386" i386 "$objdump"
+if [[ -n $build64 ]]; then
+  pd_external "$build64/pd/vorn~/vorn~.m_amd64" amd64 "${OBJDUMP64:-x86_64-w64-mingw32-objdump}"
+  db=$build64/compile_commands.json
+  if [[ -f $db ]]; then
+    total=$(grep -c '"command":' "$db")
+    bad=$(grep '"command":' "$db" | grep -v -- '-ffp-contract=off'; grep '"command":' "$db" | grep -- '-ffast-math')
+    [[ $total -gt 0 && -z $bad ]] && pass "all $total compile commands of the amd64 build have -ffp-contract=off, none -ffast-math" ||
+      fail "amd64 compile commands without -ffp-contract=off or with -ffast-math"
+  else
+    fail "$db is missing (configure with -DCMAKE_EXPORT_COMPILE_COMMANDS=ON)"
+  fi
+fi
 
 if [[ $failures -ne 0 ]]; then
   echo "test-windows: $failures static check(s) failed"

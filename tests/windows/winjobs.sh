@@ -11,7 +11,8 @@
 #              arg WORD         one argument, in order
 #              env NAME=VALUE   one environment variable
 #              input PATH       a file under JOBS, copied into the job's folder
-#              output NAME      a file the job writes in its folder
+#              output NAME      a file the job writes in its folder, or a
+#                               pattern (*.wav) for every file that matches
 #              weight N         how long it runs, roughly: the heaviest start first
 #   RESULTS  gets one folder per job: status (the exit status; written last),
 #            stdout, stderr, seconds, clock (the calendar clock when it
@@ -67,7 +68,9 @@ run_job() {
   echo "$clock_start $(date +%s)" >"$res/clock"
   local f
   for f in "${outputs[@]}"; do
-    [[ -f $dir/$f ]] && cp "$dir/$f" "$res/out/"
+    for g in "$dir"/$f; do
+      [[ -f $g ]] && cp "$g" "$res/out/"
+    done
   done
   rm -rf "$dir"
   echo "$status" >"$res/status"
