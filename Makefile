@@ -6,7 +6,7 @@ GENERATOR := -G Ninja
 JOBS      ?= $(shell nproc)
 
 .PHONY: all deps build pd test test-unit test-sanitize test-tsan bench bench-pd bench-peers demo install clean windows test-windows \
-        fuzz fuzz-build soak arm arm64 armhf arm-roots test-arm compare-renders
+        fuzz fuzz-build soak arm arm64 armhf arm-roots test-arm compare-renders deken test-deken
 
 all: build
 
@@ -193,6 +193,25 @@ arm-roots:
 # but for their bits). The arm64 and armhf checks run side by side.
 test-arm: arm build
 	tests/arm/run.sh $(ARM64_BUILD) $(ARMHF_BUILD) $(BUILD)/bin/vorn
+
+# One package of vorn~ for Pd's package manager (deken) in $(DEKEN_DIR): the
+# externals of the five Pd builds, named by the architectures their headers
+# give, with the help patch, the reference, the licence and a README for Pd
+# users (scripts/deken-package.sh).
+DEKEN_DIR ?= $(BUILD)/deken
+DEKEN_FOLDERS = $(BUILD)/pd/vorn~ $(ARM64_BUILD)/pd/vorn~ $(ARMHF_BUILD)/pd/vorn~ $(WIN_BUILD)/pd/vorn~ $(WIN64_BUILD)/pd/vorn~
+
+deken: build arm windows
+	@scripts/install-deps.sh deken
+	scripts/deken-package.sh $(DEKEN_DIR) $(DEKEN_FOLDERS)
+
+# The package as a user receives it: read, offered, checked and unpacked by
+# Pd's own package manager, then vorn~ loaded from the unpacked folder by
+# Linux Pd on amd64, arm64 (QEMU) and armv7 (QEMU) and by Windows Pd, 64-bit
+# and 32-bit, under Wine, each recording bit for bit what vorn render
+# renders (tests/deken/test_deken.sh). No platform is skipped.
+test-deken: deken
+	tests/deken/test_deken.sh $(DEKEN_DIR) $(BUILD) $(ARM64_BUILD) $(ARMHF_BUILD) $(WIN_BUILD) $(WIN64_BUILD)
 
 # The renders of this tree's vorn against those of another revision's, byte
 # for byte (tests/compare_builds.sh): for a refactor or an optimisation that

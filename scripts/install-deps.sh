@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that the build needs and that are missing.
 # Usage: scripts/install-deps.sh [GROUP...]   groups: build (default), fuzz,
-#   peers, windows, arm
+#   peers, windows, arm, deken
 set -euo pipefail
 
 declare -A groups=(
@@ -22,6 +22,12 @@ declare -A groups=(
   # (scripts/arm-root.sh) and QEMU's user-mode emulators to run what they
   # build, for `make arm` and `make test-arm`.
   [arm]="g++-aarch64-linux-gnu g++-arm-linux-gnueabihf binutils-aarch64-linux-gnu binutils-arm-linux-gnueabihf googletest debian-archive-keyring qemu-user-static"
+  # The package for Pd's package manager, for `make deken` and `make
+  # test-deken`: zip to make it, binutils' readelf to read the externals'
+  # architectures; Pd's package manager itself (pd_deken.tcl in
+  # puredata-gui) run by tclsh, unzip, with which it unpacks where tcllib is
+  # missing, and tcllib, whose zipfile::decode it uses where it is not.
+  [deken]="zip unzip binutils puredata-gui tcl tcllib"
 )
 
 want=()

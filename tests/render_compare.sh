@@ -26,6 +26,25 @@ render_wav_perl='
     return $-[0] if (substr($a, 0, $n) ^ substr($b, 0, $n)) =~ /[^\0]/;
     return length($a) == length($b) ? -1 : $n;
   }
+  # The format of the samples, from the fmt chunk: (format tag, channels,
+  # rate, bits), the tag of the extensible format resolved to its own.
+  sub wav_format {
+    my ($s, $fmt) = @_;
+    my ($format, $channels, $rate, undef, undef, $bits) = unpack("v v V V v v", substr($s, $fmt->[0], 16));
+    $format = unpack("v", substr($s, $fmt->[0] + 24, 2)) if $format == 0xFFFE;
+    return ($format, $channels, $rate, $bits);
+  }
+  # A sample as text, from its bytes: floats with their bits in hex.
+  sub sample_text {
+    my ($w, $format) = @_;
+    my $width = length $w;
+    return sprintf("%.9g (%08x)", unpack("f<", $w), unpack("V", $w)) if $format == 3 && $width == 4;
+    return sprintf("%.17g", unpack("d<", $w)) if $format == 3 && $width == 8;
+    return unpack("s<", $w) if $width == 2;
+    return unpack("l<", "\0" . $w) / 256 if $width == 3;
+    return unpack("l<", $w) if $width == 4;
+    return unpack("H*", $w);
+  }
 '
 
 # render_sources VORN DIR: the sources that tests/render_scenarios.sh reads,
@@ -86,23 +105,13 @@ render_file_difference() {
                        : "the samples start at byte $data against $cb{data}[0]$sizes\n";
       exit 1;
     }
-    my ($format, $channels, $rate, undef, undef, $bits) = unpack("v v V V v v", substr($a, $ca{"fmt "}[0], 16));
-    $format = unpack("v", substr($a, $ca{"fmt "}[0] + 24, 2)) if $format == 0xFFFE;
+    my ($format, $channels, $rate, $bits) = wav_format($a, $ca{"fmt "});
     my $width = $bits / 8;
     my $end = $data + ($size < $cb{data}[1] ? $size : $cb{data}[1]);
     my ($first, $count, $nan_only) = (-1, 0, 0);
     my $total = int(($end - $data) / $width);
     my $nan = sub { ($_[0] & 0x7fffffff) > 0x7f800000 };
-    my $value = sub {
-      my ($s, $k) = @_;
-      my $w = substr($s, $data + $k * $width, $width);
-      return sprintf("%.9g (%08x)", unpack("f<", $w), unpack("V", $w)) if $format == 3 && $width == 4;
-      return sprintf("%.17g", unpack("d<", $w)) if $format == 3 && $width == 8;
-      return unpack("s<", $w) if $width == 2;
-      return unpack("l<", "\0" . $w) / 256 if $width == 3;
-      return unpack("l<", $w) if $width == 4;
-      return unpack("H*", $w);
-    };
+    my $value = sub { sample_text(substr($_[0], $data + $_[1] * $width, $width), $format) };
     if (first_byte(substr($a, $data, $end - $data), substr($b, $data, $end - $data)) >= 0) {
       for my $k (0 .. $total - 1) {
         my ($x, $y) = (substr($a, $data + $k * $width, $width), substr($b, $data + $k * $width, $width));
@@ -134,6 +143,51 @@ render_file_difference() {
     }
     exit 0;
   ' "$1" "$2" "${3:-}"
+}
+
+# render_samples_difference A B: where the samples of two WAV files first
+# differ, on one line; status 0, saying nothing, when they are the same bits.
+# Only the samples count, not the headers: files written by different
+# programs (Pd's soundfiler and vorn) hold the same samples under headers of
+# their own. Both must hold samples of one format, channel count and width.
+render_samples_difference() {
+  perl -e "$render_wav_perl"'
+    my ($fa, $fb) = @ARGV;
+    my ($a, $b) = (slurp($fa), slurp($fb));
+    my %ca = wav_chunks($a);
+    my %cb = wav_chunks($b);
+    for ([$fa, \%ca], [$fb, \%cb]) {
+      my ($f, $c) = @$_;
+      if (!$c->{data} || !$c->{"fmt "}) { print "$f is no WAV file with samples\n"; exit 1; }
+    }
+    my @fa = wav_format($a, $ca{"fmt "});
+    my @fb = wav_format($b, $cb{"fmt "});
+    if ("@fa[0, 1, 3]" ne "@fb[0, 1, 3]") {
+      printf "the formats differ: tag %d, %d channels, %d bits against tag %d, %d channels, %d bits\n", @fa[0, 1, 3], @fb[0, 1, 3];
+      exit 1;
+    }
+    my ($format, $channels, $rate, $bits) = @fa;
+    my $width = $bits / 8;
+    my $sa = substr($a, $ca{data}[0], $ca{data}[1]);
+    my $sb = substr($b, $cb{data}[0], $cb{data}[1]);
+    my $at = first_byte($sa, $sb);
+    exit 0 if $at < 0;
+    my ($na, $nb) = (int(length($sa) / $width), int(length($sb) / $width));
+    my $n = $na < $nb ? $na : $nb;
+    my $first = int($at / $width);
+    if ($first >= $n) {
+      print "the samples are the same as far as the shorter goes: $na samples against $nb\n";
+      exit 1;
+    }
+    my $count = 0;
+    for my $k ($first .. $n - 1) {
+      ++$count if substr($sa, $k * $width, $width) ne substr($sb, $k * $width, $width);
+    }
+    printf "sample %d (%.6f s) is %s against %s; %d of %d samples differ%s\n", $first, int($first / $channels) / $rate,
+      sample_text(substr($sa, $first * $width, $width), $format), sample_text(substr($sb, $first * $width, $width), $format),
+      $count, $n, $na == $nb ? "" : "; $na samples against $nb";
+    exit 1;
+  ' "$1" "$2"
 }
 
 # The renderer's own messages on standard error, without its closing summary

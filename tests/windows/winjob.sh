@@ -8,8 +8,10 @@
 #   winjob JOBS NAME [-e VAR=VALUE]... [-i FILE]... [-o NAME]... [-w WEIGHT] -- PROGRAM [ARG...]
 #       one job: PROGRAM (as winjob_program made it available) with its
 #       arguments and environment, run in a folder of its own that holds
-#       copies of the input FILEs; the output NAMEs are brought back. WEIGHT
-#       is how long it runs, roughly (heavier jobs start first).
+#       copies of the input FILEs (a folder is copied with its contents);
+#       the output NAMEs are brought back. WEIGHT is how long it runs,
+#       roughly (heavier jobs start first). @JOBDIR@ in an argument stands
+#       for the job's folder, as an absolute Windows path (winjobs.sh).
 # winjobs.sh documents the folder's layout.
 
 winjob_init() {
@@ -41,9 +43,11 @@ winjob() {
       -e) echo "env $2" >>"$desc" ;;
       -i) local base
           base=$(basename "$2")
-          [[ -f $jobs/inputs/$base ]] && cmp -s "$2" "$jobs/inputs/$base" ||
+          [[ -e $2 ]] || { echo "winjob: $name: no input $2" >&2; return 1; }
+          # One copy of an input that several jobs read.
+          [[ -e $jobs/inputs/$base ]] && diff -rq "$2" "$jobs/inputs/$base" >/dev/null ||
             { [[ ! -e $jobs/inputs/$base ]] || { echo "winjob: two inputs named $base" >&2; return 1; }
-              cp "$2" "$jobs/inputs/$base"; }
+              cp -r "$2" "$jobs/inputs/$base"; }
           echo "input inputs/$base" >>"$desc" ;;
       -o) echo "output $2" >>"$desc" ;;
       -w) echo "weight $2" >>"$desc" ;;

@@ -8,9 +8,13 @@
 #   JOBS     a folder as winjob (winjob.sh) lays it out: programs/, inputs and
 #            one folder per job holding its description, `job`, whose lines are
 #              program PATH     the program, PATH under JOBS/programs
-#              arg WORD         one argument, in order
+#              arg WORD         one argument, in order; @JOBDIR@ in it stands for
+#                               the job's folder as Windows names it (Wine's
+#                               drive Z: is /), for a program that needs an
+#                               absolute path: Windows loads no library by a
+#                               relative one
 #              env NAME=VALUE   one environment variable
-#              input PATH       a file under JOBS, copied into the job's folder
+#              input PATH       a file or folder under JOBS, copied into the job's folder
 #              output NAME      a file the job writes in its folder, or a
 #                               pattern (*.wav) for every file that matches
 #              weight N         how long it runs, roughly: the heaviest start first
@@ -51,9 +55,9 @@ run_job() {
     [[ $line == "$key" ]] && value=""
     case $key in
       program) program=$value ;;
-      arg) args+=("$value") ;;
+      arg) args+=("${value//@JOBDIR@/Z:${dir//\//\\}}") ;;
       env) envs+=("$value") ;;
-      input) cp "$jobs_dir/$value" "$dir/" || echo "winjobs: $name: input $value missing" >>"$res/stderr" ;;
+      input) cp -r "$jobs_dir/$value" "$dir/" || echo "winjobs: $name: input $value missing" >>"$res/stderr" ;;
       output) outputs+=("$value") ;;
     esac
   done <"$desc"
