@@ -4,8 +4,9 @@
 // denormal floats or near-silence, which must cost no more than sound.
 // BM_Stride reads the source as Pd's arrays (stride 2) and multichannel
 // buffer~ objects (any stride) hold it, against the contiguous mono form.
-// BM_Period varies the grain period from 1 to 500 ms, at 0 and +700 cents. BM_Start: one grain
-// start. BM_Exp: the engine's exp_cr per call, against the C library's exp.
+// BM_Period varies the grain period from 1 to 500 ms, at 0 and +700 cents;
+// BM_Transposition the transposition, down and up and as a list with a
+// detune. BM_Start: one grain start. BM_Exp: the engine's exp_cr per call, against the C library's exp.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -52,6 +53,10 @@ vorn::detail::GrainKernel kernel_of(int k, const char** missing) {
 
 constexpr int kRate = 44100, kVector = 64;
 
+// A transposition axis value standing for a list of four transpositions
+// (0, +700, -500, +1200 cents) with a detune of 10 cents.
+constexpr int kList = 99999;
+
 void run(benchmark::State& state, int log2, double cents, int kernel_column, const std::vector<float>& samples,
          int32_t stride = 1, double period_ms = 100.0) {
     const char* missing = nullptr;
@@ -66,7 +71,13 @@ void run(benchmark::State& state, int log2, double cents, int kernel_column, con
     vorn::Granulator g{};
     vorn::init(g, log2);
     vorn::set_period(g, period_ms);
-    vorn::set_transposition(g, cents);
+    if (cents == kList) {
+        const double list[] = {0, 700, -500, 1200};
+        vorn::set_transp_list(g, list, 4);
+        vorn::set_transp_jitter(g, 10);
+    } else {
+        vorn::set_transposition(g, cents);
+    }
     vorn::compile_and_restart(g, kRate);
     g.source = vorn::SampleSource{1, samples.data(), static_cast<int32_t>(samples.size() / stride), stride};
 
@@ -116,6 +127,13 @@ void BM_Period(benchmark::State& state) {
     static const std::vector<float> samples = make_source(10 * kRate);
     run(state, 9, static_cast<double>(state.range(2)), static_cast<int>(state.range(1)), samples, 1,
         static_cast<double>(state.range(0)));
+}
+
+// 1024 grains of 100 ms with each kernel at transpositions down and up,
+// and with a list and a detune: where musicians play.
+void BM_Transposition(benchmark::State& state) {
+    static const std::vector<float> samples = make_source(10 * kRate);
+    run(state, 10, static_cast<double>(state.range(0)), static_cast<int>(state.range(1)), samples);
 }
 
 // One grain start, 512 grains in turn: with the defaults (one list entry, no
@@ -189,6 +207,12 @@ BENCHMARK(BM_Source)
 BENCHMARK(BM_Period)
     ->ArgNames({"period_ms", "kernel", "cents"})
     ->ArgsProduct({{1, 5, 10, 20, 40, 100, 500}, {kAvx512, kAvx2, kSse2, kPlain}, {0, 700}})
+    ->Unit(benchmark::kMicrosecond);
+
+// cents 99999: the list of four with a detune of 10 cents.
+BENCHMARK(BM_Transposition)
+    ->ArgNames({"cents", "kernel"})
+    ->ArgsProduct({{0, 700, -700, 1200, -1200, 2400, kList}, {kAvx512, kAvx2, kSse2, kPlain}})
     ->Unit(benchmark::kMicrosecond);
 
 BENCHMARK(BM_Stride)

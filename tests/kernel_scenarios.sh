@@ -11,7 +11,7 @@
 # float WAV at 44100 Hz). Every scenario writes out.wav, has a --seed and
 # runs with -q.
 render_scenarios() {
-  local period v i list256 list400
+  local period v i cents list256 list400
   # 256 values in quarter cents, none repeated, from -2400 to +2400; 400
   # values, of which vorn~ keeps the first 256.
   list256=$(for ((i = 0; i < 256; i++)); do printf '%d.%d ' $(((i * 131) % 4801 - 2400)) $((i % 4 * 25)); done)
@@ -36,6 +36,13 @@ render_scenarios() {
     --seed 202 -q
   scenario pitch-down src.wav -o out.wav -a "5 src 5 0 0 70" -m "init 2 -1200 -2400 -4800 -0.5 -11.75 -10000" \
     -p scan:0.5 -d 1.5s --seed 203 -q
+  # 1024 grains of 100 ms at each transposition of the benchmark's axis, and
+  # with a list of four and a detune: where musicians play.
+  for cents in 700 -700 1200 -1200 2400; do
+    scenario "transposition$cents" src.wav -o out.wav -a "10 src 20 $cents 0 100" -p scan:0.5 -d 0.5s --seed 205 -q
+  done
+  scenario transposition-list src.wav -o out.wav -a "10 src 20 0 10 100" -m "init 2 0 700 -500 1200" -p scan:0.5 \
+    -d 0.5s --seed 206 -q
   # Steps of 256 frames and more (9600 cents and up), with a short vector.
   scenario pitch-extreme src.wav -o out.wav -a "4 src 10 0 0 40" -m "init 2 9600 9700 12000 -9600 -20000" \
     -p scan:0.5 -d 1s --vector 16 --seed 204 -q

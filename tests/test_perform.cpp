@@ -387,6 +387,21 @@ std::vector<Case> perform_cases() {
         c.rounds = 40;
         v.push_back(c);
     }
+    for (double cents : {-1200.0, 700.0, 2400.0}) {  // Positions going backwards, below the source's start.
+        Case c;
+        c.name = "FallingBelowZero" + tag(cents);
+        c.rate = 1000.0;
+        c.period = 40.0;
+        c.pos_jitter = 3.0;
+        c.transp = {cents};
+        c.frames = 5000;
+        c.input = Input::Ramp;
+        c.in_a = 700.0;
+        c.in_b = -400.0;
+        c.sizes = {64, 7, 128};
+        c.rounds = 6;
+        v.push_back(c);
+    }
     {  // Transposition lists and detunes.
         std::vector<double> all256(256);
         for (int k = 0; k < 256; ++k) all256[k] = -2400.0 + 4800.0 * k / 255.0;
@@ -400,6 +415,13 @@ std::vector<Case> perform_cases() {
             {"List5JitterNegative", {-2400.0, -1200.0, 0.0, 1200.0, 2400.0}, -10.0},
             {"Jitter2400", {0.0}, 2400.0},  {"List2", {-1200.0, 1200.0}, 0.0}, {"List256", all256, 0.0},
             {"List256Jitter2400", all256, 2400.0},                             {"EmptyList", {}, 0.0},
+            {"DownFifth", {-700.0}, 0.0},   {"List4Jitter10", {0.0, 700.0, -500.0, 1200.0}, 10.0},
+            // A ratio just above 2^-32 (the step a few units of its
+            // fraction), one below it (no step: the grain stands), one just
+            // under 2^31, and ones past it, whose whole part, kept to 32
+            // bits, is negative: the grain reads backwards.
+            {"RatioNearZero", {-38350.0}, 0.0}, {"RatioBelowTwoToMinus32", {-38500.0}, 0.0},
+            {"RatioNearTwoTo31", {37150.0}, 0.0}, {"RatioPastTwoTo31", {37230.0, 37600.0}, 3.0},
         };
         for (const T& x : ts) {
             Case c;

@@ -2,12 +2,13 @@
 """Render the peer benchmark's workload with pyo's Granulator, offline.
 
 OVERLAP grains of DUR s sound at once (Granulator keeps a fixed number of
-grains, evenly spaced in phase), each under a Hann window (HannTable), at the
-original pitch (pitch 1, basedur = dur), starting where a position that scans
-the source at SPEED seconds of source per second of output points.
+grains, evenly spaced in phase), each under a Hann window (HannTable),
+reading PITCH frames a sample (1, the default, is the original pitch;
+basedur = dur), starting where a position that scans the source at SPEED
+seconds of source per second of output points.
 
 Usage: pyo_granulator.py SRC.wav OUT.wav --overlap K --duration S
-                         [--grain 0.1] [--speed 0.1666]
+                         [--grain 0.1] [--speed 0.1666] [--pitch 1]
 Runs under Debian's /usr/bin/python3, where python3-pyo installs pyo.
 """
 import argparse
@@ -23,6 +24,7 @@ def main():
     ap.add_argument("--duration", type=float, required=True)
     ap.add_argument("--grain", type=float, default=0.1)
     ap.add_argument("--speed", type=float, default=0.1666)
+    ap.add_argument("--pitch", type=float, default=1.0)
     a = ap.parse_args()
 
     # pyo prints a notice about its optional GUI toolkits on import: keep
@@ -47,7 +49,7 @@ def main():
     seconds = frames / 44100.0
     env = pyo.HannTable()
     pos = pyo.Phasor(freq=a.speed / seconds, mul=frames)
-    g = pyo.Granulator(table, env, pitch=1, pos=pos, dur=a.grain,
+    g = pyo.Granulator(table, env, pitch=a.pitch, pos=pos, dur=a.grain,
                        grains=a.overlap, basedur=a.grain, mul=2.0 / a.overlap)
     g.out()
     s.start()  # offline: renders the whole duration, then returns

@@ -4,19 +4,23 @@
 #   Csound's syncgrain, SuperCollider's GrainBuf (scsynth non-realtime) and
 #   pyo's Granulator (offline server).
 # The workload: a 10 s mono source at 44.1 kHz, Hann grains of 100 ms and of
-# 20 ms (where players mostly are) at the original pitch, 60 s of output
-# while the read position scans the source at 0.1666 s per second, with 64,
-# 512 and 1024 grains sounding at once.
+# 20 ms (where players mostly are) at the original pitch, and of 100 ms a
+# fifth up (+700 cents: a grain then reads 1.5 frames a sample, as a
+# transposed grain does), 60 s of output while the read position scans the
+# source at 0.1666 s per second, with 64, 512 and 1024 grains sounding at
+# once.
 #
 # Usage: bench/peers/run.sh [--quick] [--runs N] [--timeout S]
 #                           [--engines "vorn csound sc pyo"] [--grains "64 512 1024"]
-#                           [--periods "100 20"]
+#                           [--periods "100 20"] [--transposed CENTS]
 #   --quick      5 s of output instead of 60 (for trying the script out)
 #   --runs N     best of N runs of every command (default 3; or RUNS=N)
 #   --timeout S  a run that takes longer than S seconds fails (default 900; or TIMEOUT=S)
 #   --engines    which engines to run (vorn always runs: the ratios need it)
 #   --grains     the numbers of overlapping grains
 #   --periods    the grain lengths, ms (one column each in the table)
+#   --transposed one more column: the first grain length, transposed by
+#                CENTS (default 700; 0: no such column)
 #   VORN=PATH    the vorn binary (default build/bin/vorn, else build-dev/bin/vorn)
 #
 # Installs the peers (Debian packages) through scripts/install-deps.sh peers.
@@ -36,6 +40,7 @@ OUT_SECONDS=60
 ENGINES="vorn csound sc pyo"
 GRAINS="64 512 1024"
 PERIODS="100 20"
+TRANSPOSED=700
 RATE=44100
 SRC_SECONDS=10
 SPEED=0.1666
@@ -59,6 +64,8 @@ while [[ $# -gt 0 ]]; do
     --grains=*) GRAINS=${1#*=} ;;
     --periods) [[ $# -ge 2 ]] || die "--periods needs a list"; PERIODS=$2; shift ;;
     --periods=*) PERIODS=${1#*=} ;;
+    --transposed) [[ $# -ge 2 ]] || die "--transposed needs cents"; TRANSPOSED=$2; shift ;;
+    --transposed=*) TRANSPOSED=${1#*=} ;;
     -h|--help) usage; exit 0 ;;
     *) usage >&2; die "unknown argument '$1'" ;;
   esac
@@ -72,6 +79,13 @@ PERIODS=${PERIODS//,/ }
 for p in $PERIODS; do
   [[ "$p" =~ ^[1-9][0-9]*$ ]] && (( p <= 10000 )) || die "--periods: $p is not a whole number of ms from 1 to 10000"
 done
+[[ "$TRANSPOSED" =~ ^-?[0-9]+$ ]] && (( TRANSPOSED >= -2400 && TRANSPOSED <= 2400 )) ||
+  die "--transposed: $TRANSPOSED is not a whole number of cents from -2400 to 2400"
+# The table's columns: PERIOD:CENTS.
+COLUMNS=""
+for p in $PERIODS; do COLUMNS+="$p:0 "; done
+(( TRANSPOSED == 0 )) || COLUMNS+="${PERIODS%% *}:$TRANSPOSED"
+COLUMNS=${COLUMNS% }
 for g in $GRAINS; do
   [[ "$g" =~ ^[0-9]+$ ]] && (( g >= 2 && g <= 1024 && (g & (g - 1)) == 0 )) \
     || die "--grains: $g is not a power of two from 2 to 1024 (vorn~ has 2^n grains)"
@@ -122,45 +136,48 @@ check=$("$PY" "$here/wavcheck.py" "$src" --seconds "$SRC_SECONDS") \
 frames=$(( SRC_SECONDS * RATE ))
 
 # --- one command per engine ------------------------------------------------
-# prepare ENGINE GRAINS SECONDS OUT PERIOD: writes what the command reads,
-# untimed, and sets the array cmd to the command to time. PERIOD is the grain
-# length in ms.
+# prepare ENGINE GRAINS SECONDS OUT PERIOD CENTS: writes what the command
+# reads, untimed, and sets the array cmd to the command to time. PERIOD is
+# the grain length in ms, CENTS the transposition (the peers take it as a
+# reading rate, 2^(CENTS/1200)).
 
 prepare() {
-  local engine=$1 grains=$2 seconds=$3 out=$4 period=$5 exponent=0 n=$2
-  local job="$tmp/$engine-$grains-$seconds-$period"
-  local GRAIN_SECONDS
+  local engine=$1 grains=$2 seconds=$3 out=$4 period=$5 cents=$6 exponent=0 n=$2
+  local job="$tmp/$engine-$grains-$seconds-$period-$cents"
+  local GRAIN_SECONDS PITCH
   GRAIN_SECONDS=$(awk -v p="$period" 'BEGIN{print p / 1000}')
+  PITCH=$(awk -v c="$cents" 'BEGIN{printf "%.17g", 2 ^ (c / 1200)}')
   case "$engine" in
     vorn)
       while (( n > 1 )); do n=$(( n / 2 )); exponent=$(( exponent + 1 )); done
-      cmd=("$VORN" render "$src" -o "$out" -a "$exponent src 0 0 0 $period"
+      cmd=("$VORN" render "$src" -o "$out" -a "$exponent src 0 $cents 0 $period"
            -p "scan:$SPEED" -d "${seconds}s" --seed 1 -q)
       ;;
     csound)
       sed -e "s|@SRC@|$src|g" -e "s|@OVERLAP@|$grains|g" -e "s|@GRAIN@|$GRAIN_SECONDS|g" \
-          -e "s|@SPEED@|$SPEED|g" -e "s|@DURATION@|$seconds|g" "$here/syncgrain.csd" >"$job.csd"
+          -e "s|@SPEED@|$SPEED|g" -e "s|@DURATION@|$seconds|g" -e "s|@PITCH@|$PITCH|g" "$here/syncgrain.csd" >"$job.csd"
       cmd=(csound --format=wav:float -o "$out" "$job.csd")
       ;;
     sc)
       "$PY" "$here/sc_score.py" "$job.osc" --src "$src" --frames "$frames" --overlap "$grains" \
-        --duration "$seconds" --grain "$GRAIN_SECONDS" --speed "$SPEED"
+        --duration "$seconds" --grain "$GRAIN_SECONDS" --speed "$SPEED" --pitch "$PITCH"
       cmd=(scsynth -N "$job.osc" _ "$out" "$RATE" WAV float -i 0 -o 1 -z 64)
       ;;
     pyo)
       cmd=("$PY" "$here/pyo_granulator.py" "$src" "$out" --overlap "$grains" --duration "$seconds"
-           --grain "$GRAIN_SECONDS" --speed "$SPEED")
+           --grain "$GRAIN_SECONDS" --speed "$SPEED" --pitch "$PITCH")
       ;;
   esac
 }
 
-# timed ENGINE GRAINS SECONDS PERIOD: runs the command once; sets elapsed
-# (seconds) and out, or returns 1 after saying why.
+# timed ENGINE GRAINS SECONDS COLUMN: runs the command once (COLUMN:
+# PERIOD:CENTS); sets elapsed (seconds) and out, or returns 1 after saying
+# why.
 timed() {
-  local engine=$1 grains=$2 seconds=$3 period=$4 log="$tmp/run.log" t0 t1 rc
-  out="$tmp/out-$engine-$grains-$period.wav"
+  local engine=$1 grains=$2 seconds=$3 period=${4%:*} cents=${4#*:} log="$tmp/run.log" t0 t1 rc
+  out="$tmp/out-$engine-$grains-$period-$cents.wav"
   rm -f "$out"
-  prepare "$engine" "$grains" "$seconds" "$out" "$period"
+  prepare "$engine" "$grains" "$seconds" "$out" "$period" "$cents"
   t0=$EPOCHREALTIME
   rc=0
   # In the background, so that a signal reaches this script at once.
@@ -171,15 +188,15 @@ timed() {
   child=
   elapsed=$(awk -v a="$t0" -v b="$t1" 'BEGIN{printf "%.3f", b - a}')
   if (( rc == 124 || rc == 137 )); then
-    note "${label[$engine]} ($grains grains, $period ms, $seconds s) timed out after $TIMEOUT s: ${cmd[*]}"
+    note "${label[$engine]} ($grains grains, $period ms, $cents cents, $seconds s) timed out after $TIMEOUT s: ${cmd[*]}"
     return 1
   elif (( rc != 0 )); then
-    note "${label[$engine]} ($grains grains, $period ms, $seconds s) failed with exit status $rc: ${cmd[*]}"
+    note "${label[$engine]} ($grains grains, $period ms, $cents cents, $seconds s) failed with exit status $rc: ${cmd[*]}"
     note "its last lines of output:"
     tail -n 15 "$log" | sed 's/^/    /' >&2
     return 1
   elif [[ ! -s "$out" ]]; then
-    note "${label[$engine]} ($grains grains, $period ms, $seconds s) exited 0 but wrote no $out"
+    note "${label[$engine]} ($grains grains, $period ms, $cents cents, $seconds s) exited 0 but wrote no $out"
     tail -n 15 "$log" | sed 's/^/    /' >&2
     return 1
   fi
@@ -191,14 +208,14 @@ min() { awk -v a="$1" -v b="$2" 'BEGIN{print (a == "" || b + 0 < a + 0) ? b : a}
 
 declare -A best=() startup=() status=() level=()
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
-note "vorn: $VORN; output ${OUT_SECONDS} s; best of $RUNS; engines: ${engines[*]}; grains: $GRAINS; periods: $PERIODS ms"
-first_period=${PERIODS%% *}
+note "vorn: $VORN; output ${OUT_SECONDS} s; best of $RUNS; engines: ${engines[*]}; grains: $GRAINS; columns (ms:cents): $COLUMNS"
+first_column=${COLUMNS%% *}
 
 for (( run = 1; run <= RUNS; run++ )); do
   # Start-up: the same command with a tiny output.
   for e in "${engines[@]}"; do
     [[ "${status[$e,startup]:-ok}" == ok ]] || continue
-    if timed "$e" 64 "$STARTUP_SECONDS" "$first_period"; then
+    if timed "$e" 64 "$STARTUP_SECONDS" "$first_column"; then
       startup[$e]=$(min "${startup[$e]:-}" "$elapsed")
       note "run $run/$RUNS: ${label[$e]} start-up: $elapsed s"
     else
@@ -208,14 +225,14 @@ for (( run = 1; run <= RUNS; run++ )); do
     rm -f "$out"
   done
   # The workload, engines interleaved so that a burst of load hits them alike.
-  for p in $PERIODS; do
+  for p in $COLUMNS; do
     for g in $GRAINS; do
       for e in "${engines[@]}"; do
         [[ "${status[$e,$g,$p]:-ok}" == ok && "${status[$e,startup]:-ok}" == ok ]] || continue
         # Csound's and SuperCollider's grains start on a trigger, at most one
         # a sample: more starts a second than the sample rate would leave
         # them fewer grains sounding than asked for.
-        if [[ $e == csound || $e == sc ]] && (( g * 1000 > RATE * p )); then
+        if [[ $e == csound || $e == sc ]] && (( g * 1000 > RATE * ${p%:*} )); then
           status[$e,$g,$p]=n/a
           continue
         fi
@@ -229,7 +246,7 @@ for (( run = 1; run <= RUNS; run++ )); do
           if verdict=$("$PY" "$here/wavcheck.py" "$out" --seconds "$OUT_SECONDS" --rate "$RATE"); then
             level[$e,$g,$p]=$verdict
           else
-            note "WARNING: ${label[$e]} at $g grains, $p ms: ${verdict:-cannot check its output}; left out of the comparison"
+            note "WARNING: ${label[$e]} at $g grains, ${p%:*} ms, ${p#*:} cents: ${verdict:-cannot check its output}; left out of the comparison"
             status[$e,$g,$p]=$(awk '{print $1}' <<<"${verdict:-UNREADABLE}")
             [[ $e == vorn ]] && die "vorn's own output is unusable"
             rm -f "$out"
@@ -237,7 +254,7 @@ for (( run = 1; run <= RUNS; run++ )); do
           fi
         fi
         best[$e,$g,$p]=$(min "${best[$e,$g,$p]:-}" "$elapsed")
-        note "run $run/$RUNS: ${label[$e]} $g grains, $p ms: $elapsed s"
+        note "run $run/$RUNS: ${label[$e]} $g grains, ${p%:*} ms, ${p#*:} cents: $elapsed s"
         rm -f "$out"
       done
     done
@@ -279,15 +296,16 @@ echo
 echo "Granular engines, whole process, best of $RUNS: $(date '+%Y-%m-%d %H:%M:%S %Z')"
 echo "machine: ${cpu:-unknown CPU}, $(nproc) cores; load average ${load_before} before, ${load_after} after"
 versions
-echo "workload: ${SRC_SECONDS} s mono source, ${RATE} Hz, Hann grains of $(sed 's/ / and /g' <<<"$PERIODS") ms, transposition 0,"
+echo "workload: ${SRC_SECONDS} s mono source, ${RATE} Hz, Hann grains of $(sed 's/ / and /g' <<<"$PERIODS") ms at transposition 0$( (( TRANSPOSED == 0 )) || echo ", and of ${PERIODS%% *} ms at $TRANSPOSED cents"),"
 echo "          ${OUT_SECONDS} s of output, position scanning ${SPEED} s of source per second"
 echo "start-up: the same command rendering ${STARTUP_SECONDS} s; ns/gs: ns per grain-sample; x vorn~: its ns/gs over vorn~'s;"
 echo "n/a: more grain starts a second than samples, which a trigger-started engine cannot give"
 echo
 header=$(printf '%-18s %6s' engine grains)
 rule=$(printf '%-18s %6s' ------------------ ------)
-for p in $PERIODS; do
-  header+=$(printf ' | %8s %9s %7s' "${p} ms: s" "ns/gs" "x vorn~")
+for p in $COLUMNS; do
+  if [[ ${p#*:} == 0 ]]; then title="${p%:*} ms: s"; else title="${p%:*}@${p#*:}c"; fi
+  header+=$(printf ' | %8s %9s %7s' "$title" "ns/gs" "x vorn~")
   rule+=$(printf ' | %8s %9s %7s' -------- --------- -------)
 done
 echo "$header"
@@ -296,7 +314,7 @@ failures=0
 for g in $GRAINS; do
   for e in "${engines[@]}"; do
     line=$(printf '%-18s %6s' "${label[$e]}" "$g")
-    for p in $PERIODS; do
+    for p in $COLUMNS; do
       st=${status[$e,$g,$p]:-ok}
       [[ "${status[$e,startup]:-ok}" == ok ]] || st=failed
       if [[ $st != ok || -z "${best[$e,$g,$p]:-}" ]]; then
@@ -316,18 +334,18 @@ for g in $GRAINS; do
 done
 echo
 echo "start-up seconds: $(for e in "${engines[@]}"; do printf '%s %s; ' "${label[$e]}" "${startup[$e]:--}"; done)"
-for p in $PERIODS; do
+for p in $COLUMNS; do
   if [[ -n "${best[vorn,1024,$p]:-}" ]]; then
-    awk -v d="$OUT_SECONDS" -v s="${best[vorn,1024,$p]}" -v p="$p" \
-      'BEGIN{ printf "vorn render real-time factor, %g s at 1024 grains of %s ms: %g / %.3f s = %.1fx real time\n", d, p, d, s, d / s }'
+    awk -v d="$OUT_SECONDS" -v s="${best[vorn,1024,$p]}" -v p="${p%:*}" -v c="${p#*:}" \
+      'BEGIN{ printf "vorn render real-time factor, %g s at 1024 grains of %s ms, %s cents: %g / %.3f s = %.1fx real time\n", d, p, c, d, s, d / s }'
   fi
 done
 echo "output levels (first run):"
-for p in $PERIODS; do
+for p in $COLUMNS; do
   for g in $GRAINS; do
     for e in "${engines[@]}"; do
       if [[ -n "${level[$e,$g,$p]:-}" ]]; then
-        printf '  %-18s %5s grains, %4s ms: %s\n' "${label[$e]}" "$g" "$p" "${level[$e,$g,$p]#ok }"
+        printf '  %-18s %5s grains, %4s ms, %5s cents: %s\n' "${label[$e]}" "$g" "${p%:*}" "${p#*:}" "${level[$e,$g,$p]#ok }"
       fi
     done
   done

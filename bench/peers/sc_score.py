@@ -5,19 +5,19 @@ No sclang is needed: the SynthDef (SCgf version 2) and the score's OSC bundles
 are written here byte by byte. The graph is what sclang builds from
 
     SynthDef(\\vgrain, {
-        Out.ar(0, GrainBuf.ar(1, Impulse.ar(RATE), DUR, 0, 1,
+        Out.ar(0, GrainBuf.ar(1, Impulse.ar(RATE), DUR, 0, PITCH,
                               Phasor.ar(0, SPEED / FRAMES, 0, 1),
                               4, 0, -1, MAXGRAINS) * (2 / OVERLAP))
     })
 
 that is: a grain every 1/RATE s (RATE = OVERLAP / DUR, so OVERLAP grains
-sound at once), each DUR s long, read from buffer 0 at the original pitch
-(rate 1) with cubic interpolation (interp 4) under GrainBuf's built-in Hann
+sound at once), each DUR s long, read from buffer 0 at PITCH frames a sample
+(GrainBuf's rate; 1, the default, is the original pitch) with cubic interpolation (interp 4) under GrainBuf's built-in Hann
 window (envbufnum -1), starting where a normalised position that scans the
 buffer at SPEED seconds of source per second of output points.
 
 Usage: sc_score.py OUT.osc --src SRC.wav --frames N --overlap K --duration S
-                   [--grain 0.1] [--speed 0.1666] [--synthdef OUT.scsyndef]
+                   [--grain 0.1] [--speed 0.1666] [--pitch 1] [--synthdef OUT.scsyndef]
 """
 import argparse
 import struct
@@ -68,12 +68,12 @@ class Graph:
         return b"SCgf" + struct.pack(">ih", 2, 1) + bytes(out)
 
 
-def grain_synthdef(name, rate, grain, speed, frames, overlap, maxgrains):
+def grain_synthdef(name, rate, grain, speed, frames, overlap, maxgrains, pitch=1.0):
     g = Graph()
     trig = g.ugen("Impulse", AUDIO, [rate, 0.0])
     pos = g.ugen("Phasor", AUDIO, [0, speed / frames, 0, 1, 0.0])
     # GrainBuf inputs: trigger, dur, sndbuf, rate, pos, interp, pan, envbufnum, maxGrains
-    grains = g.ugen("GrainBuf", AUDIO, [trig, grain, 0, 1, pos, 4, 0, -1, maxgrains])
+    grains = g.ugen("GrainBuf", AUDIO, [trig, grain, 0, pitch, pos, 4, 0, -1, maxgrains])
     scaled = g.ugen("BinaryOpUGen", AUDIO, [grains, 2.0 / overlap], selector=2)  # operator 2 is '*'
     g.ugen("Out", AUDIO, [0, scaled], n_outputs=0)
     return g.synthdef(name)
@@ -129,13 +129,14 @@ def main():
     ap.add_argument("--duration", type=float, required=True, help="output seconds")
     ap.add_argument("--grain", type=float, default=0.1, help="grain seconds")
     ap.add_argument("--speed", type=float, default=0.1666, help="source s per output s")
+    ap.add_argument("--pitch", type=float, default=1.0, help="frames read per sample")
     ap.add_argument("--synthdef", help="also write the SynthDef file here")
     a = ap.parse_args()
 
     rate = a.overlap / a.grain
     # Room for the grains that overlap a block boundary; unused slots cost nothing.
     maxgrains = 2 * a.overlap
-    sdef = grain_synthdef("vgrain", rate, a.grain, a.speed, a.frames, a.overlap, maxgrains)
+    sdef = grain_synthdef("vgrain", rate, a.grain, a.speed, a.frames, a.overlap, maxgrains, a.pitch)
     if a.synthdef:
         with open(a.synthdef, "wb") as f:
             f.write(sdef)

@@ -4,8 +4,9 @@
 ; command line.
 ;
 ; @OVERLAP@ grains of @GRAIN@ s sound at once: syncgrain starts a grain
-; @OVERLAP@ / @GRAIN@ times a second, each @GRAIN@ s long, at the original
-; pitch (kpitch 1), under a Hann window (GEN20 window type 2). The read pointer
+; @OVERLAP@ / @GRAIN@ times a second, each @GRAIN@ s long, reading
+; @PITCH@ frames a sample (kpitch; 1 is the original pitch), under a Hann
+; window (GEN20 window type 2). The read pointer
 ; moves kprate grain sizes per grain started, so kprate = @SPEED@ / @OVERLAP@
 ; scans the source at @SPEED@ s of source per second of output. The output is
 ; scaled by 2 / @OVERLAP@, so the Hann windows add up to unity gain.
@@ -26,7 +27,7 @@ instr 1
   iGrain   = @GRAIN@
   ; iolaps: the most grains alive at once. A grain period rarely divides a
   ; block, so leave a little room; spare slots do not change the output.
-  aOut syncgrain 2 / iOverlap, iOverlap / iGrain, 1, iGrain, @SPEED@ / iOverlap, giSrc, giWin, iOverlap + 2
+  aOut syncgrain 2 / iOverlap, iOverlap / iGrain, @PITCH@, iGrain, @SPEED@ / iOverlap, giSrc, giWin, iOverlap + 2
   out aOut
 endin
 </CsInstruments>
