@@ -8,7 +8,6 @@ namespace vorn {
 
 float* window_table = nullptr;
 alignas(64) double interp_table[kReadRows][4];
-alignas(64) float interp_columns[4][kReadRows];
 bool interp_built = false;
 
 float* make_window_table(int size) {
@@ -40,7 +39,6 @@ void build_interp_table() {
         interp_table[r][1] = static_cast<float>(((a + 1) * ((1 - a) * (2 - a))) * 0.5);
         interp_table[r][2] = static_cast<float>((((2 - a) * (a + 1)) * a) * 0.5);
         interp_table[r][3] = static_cast<float>((((1 - a) * (a + 1)) * a) * K);
-        for (int k = 0; k < 4; ++k) interp_columns[k][r] = static_cast<float>(interp_table[r][k]);
     }
     interp_built = true;
 }

@@ -40,9 +40,6 @@ static_assert(kReadRows == 64 && kRowShift == 26);
 static_assert(sizeof(double[4]) == (1u << kRowBytesLog2));
 
 alignas(64) extern double interp_table[kReadRows][4];
-// The same weights by tap, in single precision: column k holds weight k of
-// every row, for kernels that look up the rows of many samples at once.
-alignas(64) extern float interp_columns[4][kReadRows];
 extern bool interp_built;
 
 // Allocates and fills `size` window values (and the pad) on the heap; null
