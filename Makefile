@@ -6,7 +6,7 @@ GENERATOR := -G Ninja
 JOBS      ?= $(shell nproc)
 
 .PHONY: all deps build pd test test-unit test-sanitize test-tsan bench bench-pd bench-peers demo install clean windows test-windows \
-        fuzz fuzz-build soak arm arm64 armhf arm-roots test-arm compare-renders deken test-deken
+        fuzz fuzz-build soak arm arm64 armhf arm-roots test-arm compare-renders deken test-deken wasm test-wasm
 
 all: build
 
@@ -155,6 +155,29 @@ test-windows: windows build
 	tests/windows/check_artefacts.sh $(WIN_BUILD) $(WIN64_BUILD)
 	tests/windows/test_windows.sh $(WIN_BUILD) $(BUILD) $(WIN64_BUILD)
 
+# vorn~ as WebAssembly, with Debian's clang-16 and lld-16 against wasi-libc
+# and libc++ for wasm32: the engine, its binding for the browser
+# (build/.../web/wasm/vorn.wasm) and the engine's tests, in $(WASM_BUILD)
+# with WebAssembly's 128-bit SIMD (the simd128 kernel) and in
+# $(WASM_NOSIMD_BUILD) without, for browsers that lack it. test-wasm runs
+# the engine's tests in node: the SIMD build with its kernel and with the
+# plain loop, the other with the plain loop.
+WASM_BUILD ?= build-wasm
+WASM_NOSIMD_BUILD ?= build-wasm-nosimd
+
+wasm:
+	@scripts/install-deps.sh web
+	cmake -S . -B $(WASM_BUILD) $(GENERATOR) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/wasm32-wasi.toolchain.cmake \
+	  -DCMAKE_BUILD_TYPE=Release -DVORN_WASM_SIMD=ON -DVORN_BENCH=OFF
+	cmake --build $(WASM_BUILD) -j $(JOBS)
+	cmake -S . -B $(WASM_NOSIMD_BUILD) $(GENERATOR) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/wasm32-wasi.toolchain.cmake \
+	  -DCMAKE_BUILD_TYPE=Release -DVORN_WASM_SIMD=OFF -DVORN_BENCH=OFF
+	cmake --build $(WASM_NOSIMD_BUILD) -j $(JOBS)
+
+test-wasm: wasm
+	ctest --test-dir $(WASM_BUILD) --output-on-failure
+	ctest --test-dir $(WASM_NOSIMD_BUILD) --output-on-failure
+
 # vorn~ for ARM Linux, cross-compiled with Debian's cross compilers: 64-bit
 # (arm64, with the NEON kernel) in $(ARM64_BUILD), 32-bit with NEON (armhf)
 # in $(ARMHF_BUILD). Each holds the engine's tests, vorn with the plug-in and
@@ -259,5 +282,6 @@ install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
 
 clean:
-	rm -rf $(BUILD) $(SAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) $(WIN_BUILD) $(WIN64_BUILD) $(ARM64_BUILD) $(ARMHF_BUILD)
+	rm -rf $(BUILD) $(SAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD) $(WIN_BUILD) $(WIN64_BUILD) $(ARM64_BUILD) $(ARMHF_BUILD) \
+	  $(WASM_BUILD) $(WASM_NOSIMD_BUILD)
 	@git worktree prune 2>/dev/null || true  # the worktrees of compare-renders went with $(BUILD)

@@ -31,6 +31,19 @@ constexpr Entry kBuilt[] = {
     {Kernel::Plain, detail::run_grains_plain},
 };
 constexpr const char* kNotAKernel = "not a kernel (neon or plain); the widest this processor runs is used";
+#elif defined(__wasm_simd128__)
+// WebAssembly with its 128-bit SIMD: a module built with it runs only where
+// the browser has it, so the kernel is always there to run.
+constexpr Entry kBuilt[] = {
+    {Kernel::Simd128, detail::run_grains_simd128},
+    {Kernel::Plain, detail::run_grains_plain},
+};
+constexpr const char* kNotAKernel = "not a kernel (simd128 or plain); simd128 is used";
+#elif defined(__wasm__)
+constexpr Entry kBuilt[] = {
+    {Kernel::Plain, detail::run_grains_plain},
+};
+constexpr const char* kNotAKernel = "not a kernel (plain is the only one here); plain is used";
 #else
 // No double lanes (32-bit ARM, say): "plain" is sample by sample with the
 // restarts found once per run, which gives the per-sample loop's bits for
@@ -92,6 +105,7 @@ const char* kernel_name(Kernel k) {
         case Kernel::Avx2: return "avx2";
         case Kernel::Avx512: return "avx512";
         case Kernel::Neon: return "neon";
+        case Kernel::Simd128: return "simd128";
     }
     return "?";
 }

@@ -11,6 +11,10 @@
 //   avx2         kernel_avx2.cpp: 4 samples a block     x86; AVX2 and BMI2
 //   sse2         kernel_sse2.cpp: 2 samples a block     x86; SSE2 (every x86-64)
 //   neon         kernel_neon.cpp: 2 samples a block     64-bit ARM (every one)
+//   simd128      kernel_wasm.cpp: 2 samples a block     WebAssembly built with its
+//                                                      128-bit SIMD (and a browser
+//                                                      that runs it; the other build
+//                                                      has the plain loop alone)
 //   plain        x86 and 64-bit ARM: kernel_plain.cpp, the per-sample loop
 //                with its restart test at every sample, the reading the
 //                others are held to; 32-bit ARM, whose NEON has no double
@@ -26,11 +30,12 @@
 
 namespace vorn {
 
-enum class Kernel { Plain, Sse2, Avx2, Avx512, Neon };
+enum class Kernel { Plain, Sse2, Avx2, Avx512, Neon, Simd128 };
 
 // Whether this build has `k` and this processor runs it.
 bool kernel_available(Kernel k);
-// "plain", "sse2", "avx2", "avx512", "neon": the names VORN_KERNEL takes.
+// "plain", "sse2", "avx2", "avx512", "neon", "simd128": the names
+// VORN_KERNEL takes.
 const char* kernel_name(Kernel k);
 // The kernel that perform uses: the widest available until select_kernel.
 Kernel selected_kernel();
@@ -60,6 +65,9 @@ uint32_t run_grains_avx512(Granulator& g, uint32_t P, const VectorContext& c);
 #endif
 #if defined(__aarch64__)
 uint32_t run_grains_neon(Granulator& g, uint32_t P, const VectorContext& c);
+#endif
+#if defined(__wasm_simd128__)
+uint32_t run_grains_simd128(Granulator& g, uint32_t P, const VectorContext& c);
 #endif
 
 // The code of `k` in this build; the plain loop for a kernel it lacks.

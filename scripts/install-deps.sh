@@ -21,6 +21,10 @@ declare -A groups=(
   # to build for them, Debian's archive keys to check the targets' packages
   # (scripts/arm-root.sh) and QEMU's user-mode emulators to run what they
   # build, for `make arm` and `make test-arm`.
+  # WebAssembly: clang-16 and lld-16 (llvm-16 for its archiver) with
+  # wasi-libc and libc++ for wasm32, for `make wasm`; node runs the engine's
+  # tests built for it.
+  [web]="clang-16 lld-16 llvm-16 googletest wasi-libc libclang-rt-16-dev-wasm32 libc++-16-dev-wasm32 libc++abi-16-dev-wasm32 nodejs"
   [arm]="g++-aarch64-linux-gnu g++-arm-linux-gnueabihf binutils-aarch64-linux-gnu binutils-arm-linux-gnueabihf googletest debian-archive-keyring qemu-user-static"
   # The package for Pd's package manager, for `make deken` and `make
   # test-deken`: zip to make it, binutils' readelf to read the externals'

@@ -1225,11 +1225,16 @@ namespace {
 // The kernels that this build has (docs/vorn~.md), and what VORN_KERNEL
 // says of any other name.
 #if defined(__x86_64__) || defined(__i386__)
-bool built(vorn::Kernel k) { return k != vorn::Kernel::Neon; }
+bool built(vorn::Kernel k) {
+    return k == vorn::Kernel::Plain || k == vorn::Kernel::Sse2 || k == vorn::Kernel::Avx2 || k == vorn::Kernel::Avx512;
+}
 const char* const kNotAKernel = "not a kernel (avx512, avx2, sse2 or plain); the widest this processor runs is used";
 #elif defined(__aarch64__)
 bool built(vorn::Kernel k) { return k == vorn::Kernel::Neon || k == vorn::Kernel::Plain; }
 const char* const kNotAKernel = "not a kernel (neon or plain); the widest this processor runs is used";
+#elif defined(__wasm_simd128__)
+bool built(vorn::Kernel k) { return k == vorn::Kernel::Simd128 || k == vorn::Kernel::Plain; }
+const char* const kNotAKernel = "not a kernel (simd128 or plain); simd128 is used";
 #else
 bool built(vorn::Kernel k) { return k == vorn::Kernel::Plain; }
 const char* const kNotAKernel = "not a kernel (plain is the only one here); plain is used";
@@ -1240,7 +1245,8 @@ const char* const kNotAKernel = "not a kernel (plain is the only one here); plai
 TEST(KernelSetting, NamesAKernelTheProcessorRunsOrSaysWhy) {
     const vorn::Kernel before = vorn::selected_kernel();
     vorn::Kernel widest = vorn::Kernel::Plain;
-    for (vorn::Kernel k : {vorn::Kernel::Avx512, vorn::Kernel::Avx2, vorn::Kernel::Sse2, vorn::Kernel::Neon})
+    for (vorn::Kernel k :
+         {vorn::Kernel::Avx512, vorn::Kernel::Avx2, vorn::Kernel::Sse2, vorn::Kernel::Neon, vorn::Kernel::Simd128})
         if (widest == vorn::Kernel::Plain && built(k) && vorn::kernel_available(k)) widest = k;
     struct Case {
         const char* name;
@@ -1250,6 +1256,7 @@ TEST(KernelSetting, NamesAKernelTheProcessorRunsOrSaysWhy) {
     for (Case c : {Case{"plain", vorn::Kernel::Plain, true}, Case{"sse2", vorn::Kernel::Sse2, true},
                    Case{"avx2", vorn::Kernel::Avx2, true}, Case{"avx512", vorn::Kernel::Avx512, true},
                    Case{"neon", vorn::Kernel::Neon, true}, Case{"NEON", widest, false},
+                   Case{"simd128", vorn::Kernel::Simd128, true},
                    Case{"", widest, true}, Case{nullptr, widest, true}, Case{"AVX2", widest, false},
                    Case{"portable", widest, false}, Case{"avx2 ", widest, false}}) {
         const char* error = nullptr;
