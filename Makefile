@@ -5,7 +5,7 @@ TSAN_BUILD ?= build-tsan
 GENERATOR := -G Ninja
 JOBS      ?= $(shell nproc)
 
-.PHONY: all deps build pd test test-unit test-sanitize test-tsan bench bench-pd bench-peers demo install clean windows test-windows \
+.PHONY: all deps build pd test test-unit test-sanitize test-tsan bench bench-pd bench-peers bench-web demo install clean windows test-windows \
         fuzz fuzz-build soak arm arm64 armhf arm-roots test-arm compare-renders deken test-deken wasm test-wasm
 
 all: build
@@ -109,6 +109,11 @@ soak: build
 # grains, side by side: CPU seconds of each, start-up taken off, and the ratio.
 bench-pd: build windows
 	bench/pd_speed.sh $(BUILD) $(WIN_BUILD) $(WIN64_BUILD)
+
+# The engine as WebAssembly in node against the native engine, side by side
+# (bench/web_speed.sh): ns per grain-sample at 1024 grains, each build.
+bench-web: build wasm
+	bench/web_speed.sh $(BUILD) $(WASM_BUILD) $(WASM_NOSIMD_BUILD)
 
 # vorn render against Csound's syncgrain, SuperCollider's GrainBuf and pyo's
 # Granulator on one workload (installs them from Debian packages); one table of
