@@ -121,6 +121,14 @@ PdRun read_job(const std::string& results, const std::string& name, const std::s
     run.status = std::atoi(status.c_str());
     for (char c : slurp((res / "stderr").string()))
         if (c != '\r') run.raw += c;
+    // A Windows Pd marks in the registry that it is loading its startup
+    // libraries and clears the mark after; Pds running side by side in one
+    // Wine prefix can see each other's mark and say so. These runs load no
+    // startup library, so nothing is skipped: the notice is dropped.
+    static const std::string notice =
+        "skipping loading preferences... Pd seems to have crashed on startup\n"
+        "(re-save preferences to reinstate them)\n";
+    if (const size_t at = run.raw.find(notice); at != std::string::npos) run.raw.erase(at, notice.size());
     run.console = lines_of(run.raw);
     std::istringstream(slurp((res / "clock").string())) >> run.clock_from >> run.clock_to;
     std::error_code error;
