@@ -103,6 +103,11 @@ export function formatFixed6(x) {
   return `${negative ? '-' : ''}${digits.slice(0, -6)}.${digits.slice(-6)}`;
 }
 
+// An array or typed array: what samples and signals may be given as.
+function isSamples(x) {
+  return Array.isArray(x) || (ArrayBuffer.isView(x) && !(x instanceof DataView));
+}
+
 function describe(v) {
   return typeof v === 'string' ? `"${v}"` : String(v);
 }
@@ -353,11 +358,12 @@ export class VornEngine {
     const { rate = 44100, channels = 1 } = options && typeof options === 'object' ? options : {};
     if (!(typeof rate === 'number' && rate > 0 && rate < Infinity)) return null;
     if (!(Number.isInteger(channels) && channels >= 1)) return null;
+    if (!isSamples(samples)) return null;
     let data;
     try {
       data = samples instanceof Float32Array ? samples : Float32Array.from(samples);
     } catch {
-      return null;
+      return null; // a BigInt array, say
     }
     if (data.length % channels !== 0) return null;
     const ptr = this.copyIn(data);
@@ -511,8 +517,12 @@ export class VornInstance {
       return n === 0;
     }
     const at = v.input >> 2;
-    const given = input && typeof input.length === 'number' ? Math.min(input.length, n) : 0;
-    if (given) v.f32.set(given === input.length ? input : input.subarray(0, given), at);
+    const given = isSamples(input) ? Math.min(input.length, n) : 0;
+    try {
+      if (given) v.f32.set(given === input.length ? input : Array.prototype.slice.call(input, 0, given), at);
+    } catch {
+      v.f32.fill(0, at, at + given); // a BigInt array, say
+    }
     if (given < n) v.f32.fill(0, at + given, at + n);
     const b = this.binding;
     const x = e.exports;

@@ -130,3 +130,91 @@ export function describeDifference(name, got, want) {
     (d.why ? ` (${d.why}: ${got.length} against ${want.length})` : `; ${count} of ${want.length} samples differ`)
   );
 }
+
+// A scenario, as both the engine's runner here and the browser's harness
+// take it, and as vorn render's arguments:
+//   boxes: [[creation arguments]], in the order they run
+//   sounds: {key: Float32Array}; buffers: {name: key}, src first (vorn
+//     render's SOUNDFILE); position: Float32Array of ms, one per frame
+//   rates: {key: Hz} (default 44100); frames, seed; events: [{frame: multiple of 128 | 'init', target: box
+//     index | 'host', op, value | atoms | name, sound}]
+// op for a box: jitter, transposition (a number or an array), detune,
+// period, set, overlap, loadbang, print, version; for 'host': buffer (name,
+// sound), delete (name).
+const INLETS = { jitter: 1, transposition: 2, detune: 3, period: 4 };
+
+function word(v) {
+  return typeof v === 'number' ? String(v) : v;
+}
+
+export function vornArgs(sc, path) {
+  const names = Object.keys(sc.buffers);
+  if (names[0] !== 'src') throw new Error('the first buffer is src');
+  const files = {};
+  for (const [key, samples] of Object.entries(sc.sounds)) {
+    files[key] = path(`sound-${key}.wav`);
+    writeWav(files[key], [samples], sc.rates?.[key] ?? RATE);
+  }
+  writeWav(path('position.wav'), [sc.position]);
+  const args = ['--vector', '128', '--seed', String(sc.seed), '-d', String(sc.frames), '-p', `file:${path('position.wav')}`];
+  for (const name of names.slice(1)) args.push('-b', `${name}=${files[sc.buffers[name]]}`);
+  for (const box of sc.boxes) args.push('-a', box.map(word).join(' '));
+  for (const e of sc.events) {
+    const time = e.frame === 'init' ? 'init' : msOfFrame(e.frame);
+    let what;
+    if (e.target === 'host') what = e.op === 'buffer' ? `host buffer ${e.name} ${files[e.sound]}` : `host ${e.op} ${e.name}`;
+    else {
+      const box = `${e.target + 1}:`;
+      if (e.op in INLETS) {
+        const v = Array.isArray(e.value) ? e.value.map(word).join(' ') : word(e.value);
+        what = `${box}${INLETS[e.op]} ${v}`;
+      } else what = `${box}0 ${[e.op, ...(e.atoms ?? [])].map(word).join(' ')}`;
+    }
+    args.push('-m', `${time} ${what}`);
+  }
+  return { src: files[sc.buffers.src], args };
+}
+
+export function renderVorn(sc) {
+  const t = tempDir();
+  try {
+    const { src, args } = vornArgs(sc, t.path);
+    return vornRender(src, args);
+  } finally {
+    t.remove();
+  }
+}
+
+// The same scenario through a VornEngine, as vorn render runs it: buffers,
+// boxes, loadbang, init messages, the compile, then vectors of 128 with
+// the messages due before each. Returns the summed output and the console.
+export async function renderEngine(VornEngine, module, sc, options = {}) {
+  const lines = [];
+  const engine = await VornEngine.create(module, { seed: sc.seed, kernel: options.kernel, onConsole: (l) => lines.push(l) });
+  const rate = (key) => ({ rate: sc.rates?.[key] ?? RATE });
+  for (const [name, key] of Object.entries(sc.buffers)) engine.setBuffer(name, sc.sounds[key], rate(key));
+  const boxes = sc.boxes.map((args) => engine.newInstance(args));
+  for (const b of boxes) b.loadbang();
+  const deliver = (e) => {
+    if (e.target === 'host') return engine.setBuffer(e.name, e.op === 'buffer' ? sc.sounds[e.sound] : null, rate(e.sound));
+    const b = boxes[e.target];
+    if (e.op in INLETS) return Array.isArray(e.value) ? b.list(INLETS[e.op], e.value) : b.number(INLETS[e.op], e.value);
+    return b[e.op](...(e.atoms ?? []));
+  };
+  sc.events.filter((e) => e.frame === 'init').forEach(deliver);
+  for (const b of boxes) b.compile(RATE);
+  const timed = sc.events.filter((e) => e.frame !== 'init');
+  const sum = new Float32Array(sc.frames);
+  const out = new Float32Array(QUANTUM);
+  for (let start = 0; start < sc.frames; start += QUANTUM) {
+    timed.filter((e) => e.frame >= start && e.frame < start + QUANTUM).forEach(deliver);
+    const input = sc.position.subarray(start, start + QUANTUM);
+    const count = Math.min(QUANTUM, sc.frames - start);
+    boxes.forEach((b, k) => {
+      b.perform(input, out);
+      if (k === 0) sum.set(out.subarray(0, count), start);
+      else for (let j = 0; j < count; ++j) sum[start + j] += out[j];
+    });
+  }
+  return { samples: sum, console: lines, engine, boxes };
+}
