@@ -196,7 +196,7 @@ web: wasm
 test-web: web build
 	@scripts/install-deps.sh webtest
 	cd web && npm ci --no-audit --no-fund --loglevel=error
-	cd web && VORN_WEB_DIR=$(abspath $(WEB_OUT)) VORN_BIN=$(abspath $(BUILD))/bin/vorn node --test --test-concurrency=1 test/
+	cd web && VORN_WEB_DIR=$(abspath $(WEB_OUT)) VORN_BIN=$(abspath $(BUILD))/bin/vorn node --test --test-concurrency=1 test/engine.test.js test/browser.test.js
 
 # vorn~ for ARM Linux, cross-compiled with Debian's cross compilers: 64-bit
 # (arm64, with the NEON kernel) in $(ARM64_BUILD), 32-bit with NEON (armhf)

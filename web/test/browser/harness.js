@@ -18,8 +18,8 @@ function toBase64(floats) {
   return btoa(text);
 }
 
-function audioBuffer(samples) {
-  const b = new AudioBuffer({ length: Math.max(samples.length, 1), sampleRate: RATE, numberOfChannels: 1 });
+function audioBuffer(samples, rate = RATE) {
+  const b = new AudioBuffer({ length: Math.max(samples.length, 1), sampleRate: rate, numberOfChannels: 1 });
   b.copyToChannel(samples, 0);
   return b;
 }
@@ -27,9 +27,11 @@ function audioBuffer(samples) {
 const NAMES = ['overlap', 'buffer', 'jitter', 'transposition', 'detune', 'period'];
 
 // One message to a node, or to the context's buffers ('host').
-async function apply(ctx, nodes, sounds, e) {
+async function apply(ctx, nodes, sc, e) {
+  const sounds = sc.sounds;
+  const sound = (key) => audioBuffer(fromBase64(sounds[key]), sc.rates?.[key]);
   if (e.target === 'host') {
-    if (e.op === 'buffer') return setBuffer(ctx, e.name, audioBuffer(fromBase64(sounds[e.sound])));
+    if (e.op === 'buffer') return setBuffer(ctx, e.name, sound(e.sound));
     if (e.op === 'delete') return setBuffer(ctx, e.name, null);
     throw new Error(`no host op ${e.op}`);
   }
@@ -37,9 +39,9 @@ async function apply(ctx, nodes, sounds, e) {
   switch (e.op) {
     case 'jitter': case 'transposition': case 'detune': case 'period':
       return node[e.op](e.value);
-    case 'set': return node.set(...e.atoms);
-    case 'overlap': return node.overlap(...e.atoms);
-    case 'audioBuffer': return node.setAudioBuffer(e.sound === null ? null : audioBuffer(fromBase64(sounds[e.sound])));
+    case 'set': return node.set(...(e.atoms ?? []));
+    case 'overlap': return node.overlap(...(e.atoms ?? []));
+    case 'audioBuffer': return node.setAudioBuffer(e.sound === null ? null : sound(e.sound));
     default: return node[e.op]();
   }
 }
@@ -52,7 +54,7 @@ window.runScenario = async (sc) => {
   const ctx = new OfflineAudioContext({ numberOfChannels: sc.wiring === 'destination' ? 1 : n, length: sc.frames, sampleRate: RATE });
   const lines = [];
   const loaded = await addVornModule(ctx, { seed: sc.seed, simd: sc.simd, kernel: sc.kernel, onConsole: (l, p) => lines.push([l, p]) });
-  for (const [name, key] of Object.entries(sc.buffers)) await setBuffer(ctx, name, audioBuffer(fromBase64(sc.sounds[key])));
+  for (const [name, key] of Object.entries(sc.buffers)) await setBuffer(ctx, name, audioBuffer(fromBase64(sc.sounds[key]), sc.rates?.[key]));
   let errors = 0;
   const nodes = sc.boxes.map((args) => {
     const options = {};
@@ -77,19 +79,20 @@ window.runScenario = async (sc) => {
   const run = async (events) => {
     for (const e of events) {
       try {
-        await apply(ctx, nodes, sc.sounds, e);
+        await apply(ctx, nodes, sc, e);
       } catch (error) {
         rejected.push(`${e.op}: ${error.message}`);
       }
     }
   };
-  await run(sc.events.filter((e) => e.frame === 'init'));
-  const times = [...new Set(sc.events.filter((e) => e.frame !== 'init').map((e) => e.frame))].sort((a, b) => a - b);
+  const events = sc.browserEvents ?? sc.events;
+  await run(events.filter((e) => e.frame === 'init'));
+  const times = [...new Set(events.filter((e) => e.frame !== 'init').map((e) => e.frame))].sort((a, b) => a - b);
   const at = [];
   for (const frame of times) {
     ctx.suspend(frame / RATE).then(async () => {
       at.push([frame, Math.round(ctx.currentTime * RATE)]);
-      await run(sc.events.filter((e) => e.frame === frame));
+      await run(events.filter((e) => e.frame === frame));
       ctx.resume();
     });
   }
@@ -103,6 +106,74 @@ window.runScenario = async (sc) => {
   }
   const grains = sc.grainsAfter ? await nodes[0].grains() : null;
   return { samples: toBase64(sum), lines, errors, rejected, kernel: loaded.kernel, simd: loaded.simd, at, grains };
+};
+
+// Bad values through every method, while a render runs: which calls
+// resolve and which reject, and whether the worklet went on.
+window.badInput = async (src) => {
+  const report = { calls: [], errors: 0, lines: [], badSeeds: [] };
+  const length = RATE / 2;
+  const ctx = new OfflineAudioContext({ numberOfChannels: 1, length, sampleRate: RATE });
+  try {
+    new VornNode(ctx);
+  } catch (error) {
+    report.nodeBeforeLoad = `${error.name}: ${error.message}`;
+  }
+  await setBuffer(ctx, 'src', null).catch((error) => (report.setBufferBeforeLoad = `${error.name}: ${error.message}`));
+  for (const seed of [-1, 1.5, 2 ** 32, 'x', NaN])
+    await addVornModule(new OfflineAudioContext({ numberOfChannels: 1, length: 128, sampleRate: RATE }), { seed }).catch((error) =>
+      report.badSeeds.push(error.name));
+  await addVornModule(ctx, { seed: 9, onConsole: (l, p) => report.lines.push([l, p]) });
+  const sound = audioBuffer(fromBase64(src));
+  await setBuffer(ctx, 'src', sound);
+  const node = new VornNode(ctx, { overlap: 'x', buffer: 5, jitter: NaN, transposition: {}, detune: Infinity, period: undefined });
+  const other = new VornNode(ctx, { overlap: 3, buffer: 'src', period: 20 });
+  const merger = new ChannelMergerNode(ctx, { numberOfInputs: 2 });
+  for (const [k, n] of [node, other].entries()) {
+    n.onprocessorerror = () => ++report.errors;
+    n.connect(merger, 0, k);
+  }
+  merger.connect(ctx.destination);
+  const outcome = async (name, call) => {
+    try {
+      await call();
+      report.calls.push([name, 'resolved']);
+    } catch (error) {
+      report.calls.push([name, `${error.name}: ${error.message}`]);
+    }
+  };
+  const junk = [NaN, Infinity, -Infinity, 1e300, -0, '700', '', undefined, null, {}, [], () => 1, Symbol('s'), 10n, true, new Float32Array(3)];
+  for (const [i, x] of junk.entries()) {
+    for (const m of ['jitter', 'transposition', 'detune', 'period']) await outcome(`${m} ${i}`, () => node[m](x));
+    await outcome(`transposition list ${i}`, () => node.transposition([x, 700, x]));
+    await outcome(`set ${i}`, () => node.set(x, x, x, x, x));
+    await outcome(`set src ${i}`, () => node.set('src', x, x, x, x));
+    await outcome(`overlap ${i}`, () => node.overlap(x));
+    await outcome(`setAudioBuffer ${i}`, () => node.setAudioBuffer(x));
+    await outcome(`setBuffer name ${i}`, () => setBuffer(ctx, x, null));
+    await outcome(`setBuffer buffer ${i}`, () => setBuffer(ctx, 'src2', x));
+  }
+  await node.set('src', 10, 0, 0, 40);
+  ctx.suspend((50 * 128) / RATE).then(async () => {
+    await setBuffer(ctx, 'src', null);
+    report.lines.length = 0;
+    await node.print();
+    report.printAfterDelete = report.lines.map(([l]) => l);
+    ctx.resume();
+  });
+  ctx.suspend((100 * 128) / RATE).then(async () => {
+    await setBuffer(ctx, 'src', sound);
+    await node.loadbang();
+    await other.dispose();
+    await outcome('print after dispose', () => other.print());
+    report.grains = await node.grains();
+    ctx.resume();
+  });
+  const rendered = (await ctx.startRendering()).getChannelData(0);
+  report.finite = rendered.every(Number.isFinite);
+  report.sounding = [rendered.subarray(0, 50 * 128), rendered.subarray(50 * 128 + 128, 100 * 128), rendered.subarray(100 * 128 + 128 * 4)].map((part) =>
+    part.some((x) => x !== 0));
+  return report;
 };
 
 window.harnessReady = true;
