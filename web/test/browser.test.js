@@ -115,6 +115,16 @@ describe('VornNodes in Chromium equal vorn render --vector 128', () => {
     assert.equal(got.errors, 0);
   });
 
+  test('a running AudioContext: the library from the default URLs, its lines on the browser console', async () => {
+    const r = await page.evaluate(() => window.realtime());
+    assert.deepEqual(r.loaded, { kernel: 'simd128', simd: true });
+    assert.equal(r.logged.length, 5);
+    assert.match(r.logged[0], /^vorn~ 1\.0\.0: /);
+    assert.equal(r.logged[3], 'vorn~');
+    assert.match(r.logged[4], /^ {2}buffer~ "src": 4410 samples @ \d+\.\d{6}kHz,$/);
+    assert.equal(r.grains, 32);
+  });
+
   test("grains() is the engine's own snapshot after the same render", async () => {
     const sc = renderScenarios.find((x) => x.name === 'freeze');
     const got = await inChromium(sc, { grainsAfter: true });

@@ -176,4 +176,27 @@ window.badInput = async (src) => {
   return report;
 };
 
+// A running AudioContext, from the module's default URLs and console.
+window.realtime = async () => {
+  const context = new AudioContext();
+  const logged = [];
+  const log = console.log;
+  console.log = (line) => logged.push(line);
+  try {
+    const loaded = await addVornModule(context);
+    const sound = new AudioBuffer({ length: 4410, sampleRate: context.sampleRate });
+    sound.getChannelData(0).forEach((_, i, a) => (a[i] = Math.sin(i / 10)));
+    await setBuffer(context, 'src', sound);
+    const node = new VornNode(context, { overlap: 5, buffer: 'src' });
+    node.connect(context.destination);
+    await context.resume();
+    await node.print();
+    const grains = await node.grains();
+    await context.close();
+    return { loaded, logged, grains: grains.length };
+  } finally {
+    console.log = log;
+  }
+};
+
 window.harnessReady = true;
