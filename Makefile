@@ -6,7 +6,7 @@ GENERATOR := -G Ninja
 JOBS      ?= $(shell nproc)
 
 .PHONY: all deps build pd test test-unit test-sanitize test-tsan bench bench-pd bench-peers bench-web demo install clean windows test-windows \
-        fuzz fuzz-build soak arm arm64 armhf arm-roots test-arm compare-renders deken test-deken wasm test-wasm
+        fuzz fuzz-build soak arm arm64 armhf arm-roots test-arm compare-renders deken test-deken wasm test-wasm web test-web
 
 all: build
 
@@ -182,6 +182,26 @@ wasm:
 test-wasm: wasm
 	ctest --test-dir $(WASM_BUILD) --output-on-failure
 	ctest --test-dir $(WASM_NOSIMD_BUILD) --output-on-failure
+
+# vorn~ for Web Audio: the JavaScript module (web/src, web/README.md) and
+# both vorn.wasm builds, under the names it fetches, in $(WEB_OUT).
+WEB_OUT ?= $(BUILD)/web
+
+web: wasm
+	mkdir -p $(WEB_OUT)
+	cp web/src/vorn.js web/src/vorn-engine.js web/src/vorn-processor.js web/README.md $(WEB_OUT)/
+	cp $(WASM_BUILD)/web/wasm/vorn.wasm $(WEB_OUT)/vorn-simd.wasm
+	cp $(WASM_NOSIMD_BUILD)/web/wasm/vorn.wasm $(WEB_OUT)/vorn-nosimd.wasm
+
+# The module's tests (web/test): in node, the engine's wrapper and the
+# host's side against vorn render; in Debian's headless Chromium (through
+# puppeteer-core, from web/package-lock.json), VornNodes in an
+# OfflineAudioContext against vorn render --vector 128, sample for sample,
+# with both builds' kernels. Never skips.
+test-web: web build
+	@scripts/install-deps.sh webtest
+	cd web && npm ci --no-audit --no-fund --loglevel=error
+	cd web && VORN_WEB_DIR=$(abspath $(WEB_OUT)) VORN_BIN=$(abspath $(BUILD))/bin/vorn node --test --test-concurrency=1 test/engine.test.js test/browser.test.js
 
 # vorn~ for ARM Linux, cross-compiled with Debian's cross compilers: 64-bit
 # (arm64, with the NEON kernel) in $(ARM64_BUILD), 32-bit with NEON (armhf)

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that the build needs and that are missing.
 # Usage: scripts/install-deps.sh [GROUP...]   groups: build (default), fuzz,
-#   peers, windows, arm, deken
+#   peers, windows, arm, deken, web, webtest
 set -euo pipefail
 
 declare -A groups=(
@@ -25,6 +25,10 @@ declare -A groups=(
   # wasi-libc and libc++ for wasm32, for `make wasm`; node runs the engine's
   # tests built for it.
   [web]="clang-16 lld-16 llvm-16 googletest wasi-libc libclang-rt-16-dev-wasm32 libc++-16-dev-wasm32 libc++abi-16-dev-wasm32 nodejs"
+  # The web module's tests: node and npm (puppeteer-core comes from the
+  # npm registry, by web/package-lock.json) and Debian's Chromium, which
+  # they drive headless, for `make test-web`.
+  [webtest]="nodejs chromium"
   [arm]="g++-aarch64-linux-gnu g++-arm-linux-gnueabihf binutils-aarch64-linux-gnu binutils-arm-linux-gnueabihf googletest debian-archive-keyring qemu-user-static"
   # The package for Pd's package manager, for `make deken` and `make
   # test-deken`: zip to make it, binutils' readelf to read the externals'
