@@ -111,9 +111,14 @@ bench-pd: build windows
 	bench/pd_speed.sh $(BUILD) $(WIN_BUILD) $(WIN64_BUILD)
 
 # The engine as WebAssembly in node against the native engine, side by side
-# (bench/web_speed.sh): ns per grain-sample at 1024 grains, each build.
-bench-web: build wasm
+# (bench/web_speed.sh): ns per grain-sample at 1024 grains, each build; then
+# the worklet in headless Chromium: its time per render quantum at 1024
+# grains against the quantum's 2.9 ms (bench/web_worklet.mjs).
+bench-web: build web
+	@scripts/install-deps.sh webtest
+	cd web && npm ci --no-audit --no-fund --loglevel=error
 	bench/web_speed.sh $(BUILD) $(WASM_BUILD) $(WASM_NOSIMD_BUILD)
+	node bench/web_worklet.mjs $(WEB_OUT)
 
 # vorn render against Csound's syncgrain, SuperCollider's GrainBuf and pyo's
 # Granulator on one workload (installs them from Debian packages); one table of
@@ -198,7 +203,7 @@ web: wasm
 # puppeteer-core, from web/package-lock.json), VornNodes in an
 # OfflineAudioContext against vorn render --vector 128, sample for sample,
 # with both builds' kernels. Never skips.
-test-web: web build
+test-web: test-wasm web build
 	@scripts/install-deps.sh webtest
 	cd web && npm ci --no-audit --no-fund --loglevel=error
 	cd web && VORN_WEB_DIR=$(abspath $(WEB_OUT)) VORN_BIN=$(abspath $(BUILD))/bin/vorn node --test --test-concurrency=1 test/engine.test.js test/browser.test.js
