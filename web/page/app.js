@@ -23,6 +23,7 @@ const state = {
   sound: null, // mono AudioBuffer
   soundName: '',
   positionMs: 0,
+  moves: 0, // of the position by the page, numbered
   reports: 0, // from the position worklet
   values: {},
   overlap: 3,
@@ -216,7 +217,8 @@ function setPosition(ms) {
   const length = soundMs();
   const p = Math.min(Math.max(ms, 0), length);
   state.positionMs = p;
-  state.position?.port.postMessage({ position: p });
+  state.moves += 1;
+  state.position?.port.postMessage({ position: p, move: state.moves });
   showPosition(p);
 }
 
@@ -230,9 +232,6 @@ function showPosition(ms) {
   el.setAttribute('aria-valuetext', text);
 }
 
-// While a hand is on the waveform, the worklet's reports lag it.
-let dragging = false;
-
 function bindPosition() {
   const el = $('position');
   const at = (e) => {
@@ -243,17 +242,13 @@ function bindPosition() {
     if (!state.sound) return;
     el.setPointerCapture(e.pointerId);
     el.focus();
-    dragging = true;
     state.position?.port.postMessage({ hold: true });
     setPosition(at(e));
   });
   el.addEventListener('pointermove', (e) => {
     if (el.hasPointerCapture(e.pointerId)) setPosition(at(e));
   });
-  const release = () => {
-    dragging = false;
-    state.position?.port.postMessage({ hold: false });
-  };
+  const release = () => state.position?.port.postMessage({ hold: false });
   el.addEventListener('pointerup', release);
   el.addEventListener('pointercancel', release);
   el.addEventListener('keydown', (e) => {
@@ -412,7 +407,7 @@ async function startAudio() {
   });
   state.position.port.onmessage = ({ data }) => {
     state.reports += 1;
-    if (dragging) return;
+    if (data.move !== state.moves) return; // sent before the page's latest move
     state.positionMs = data.position;
     showPosition(data.position);
   };

@@ -5,7 +5,9 @@
 // ms of time (the scan), wrapping at both ends of the sound, and jumps where
 // the page puts it; while `hold` is set (a hand on the waveform) it stays
 // put, so that a drag steers alone. Tells the page where it is every
-// REPORT_QUANTA render quanta, for the playhead.
+// REPORT_QUANTA render quanta, for the playhead, with the number of the last
+// move it applied: a report on its way while the page moves the position
+// again is out of date.
 const REPORT_QUANTA = 4;
 
 class PositionProcessor extends AudioWorkletProcessor {
@@ -16,11 +18,15 @@ class PositionProcessor extends AudioWorkletProcessor {
     this.length = 0;
     this.hold = false;
     this.quanta = 0;
+    this.move = 0;
     this.port.onmessage = ({ data }) => {
       if (Number.isFinite(data.length)) this.length = Math.max(data.length, 0);
       if (Number.isFinite(data.speed)) this.speed = data.speed;
       if (typeof data.hold === 'boolean') this.hold = data.hold;
-      if (Number.isFinite(data.position)) this.position = this.wrap(data.position);
+      if (Number.isFinite(data.position)) {
+        this.position = this.wrap(data.position);
+        this.move = data.move;
+      }
     };
   }
 
@@ -42,7 +48,7 @@ class PositionProcessor extends AudioWorkletProcessor {
     this.position = this.wrap(p);
     if (++this.quanta >= REPORT_QUANTA) {
       this.quanta = 0;
-      this.port.postMessage({ position: this.position });
+      this.port.postMessage({ position: this.position, move: this.move });
     }
     return true;
   }
