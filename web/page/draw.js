@@ -17,24 +17,28 @@ export function fitCanvas(canvas) {
   return { ctx, width, height };
 }
 
-// The lowest and highest sample under each of `columns` columns.
+// The lowest and highest sample under each of `columns` columns, and the
+// root mean square of those samples.
 export function peaks(samples, columns) {
   const lo = new Float32Array(columns);
   const hi = new Float32Array(columns);
+  const rms = new Float32Array(columns);
   const per = samples.length / columns;
   for (let c = 0; c < columns; ++c) {
     const from = Math.floor(c * per);
-    const to = Math.max(from + 1, Math.floor((c + 1) * per));
-    let min = Infinity, max = -Infinity;
-    for (let i = from; i < to && i < samples.length; ++i) {
+    const to = Math.min(samples.length, Math.max(from + 1, Math.floor((c + 1) * per)));
+    let min = Infinity, max = -Infinity, sum = 0;
+    for (let i = from; i < to; ++i) {
       const s = samples[i];
       if (s < min) min = s;
       if (s > max) max = s;
+      sum += s * s;
     }
     lo[c] = min === Infinity ? 0 : min;
     hi[c] = max === -Infinity ? 0 : max;
+    rms[c] = to > from ? Math.sqrt(sum / (to - from)) : 0;
   }
-  return { lo, hi };
+  return { lo, hi, rms };
 }
 
 export function drawWaveform(canvas, samples) {
@@ -45,7 +49,7 @@ export function drawWaveform(canvas, samples) {
   ctx.fillRect(0, Math.round(mid), width, 1);
   if (!samples || samples.length === 0) return;
   const columns = Math.max(1, Math.floor(width));
-  const { lo, hi } = peaks(samples, columns);
+  const { lo, hi, rms } = peaks(samples, columns);
   // Quiet sounds still show: scale to the loudest sample, up to 4×.
   let loudest = 0;
   for (let c = 0; c < columns; ++c) loudest = Math.max(loudest, -lo[c], hi[c]);
@@ -65,21 +69,7 @@ export function drawWaveform(canvas, samples) {
   gradient.addColorStop(1, 'rgba(111, 127, 184, 0.35)');
   band(hi, lo, gradient);
   // The loudness inside the peaks, brighter: the shape the ear follows.
-  const rms = rmsOf(samples, columns);
   band(rms, rms.map((v) => -v), 'rgba(160, 176, 232, 0.45)');
-}
-
-function rmsOf(samples, columns) {
-  const out = new Float32Array(columns);
-  const per = samples.length / columns;
-  for (let c = 0; c < columns; ++c) {
-    const from = Math.floor(c * per);
-    const to = Math.min(samples.length, Math.max(from + 1, Math.floor((c + 1) * per)));
-    let sum = 0;
-    for (let i = from; i < to; ++i) sum += samples[i] * samples[i];
-    out[c] = to > from ? Math.sqrt(sum / (to - from)) : 0;
-  }
-  return out;
 }
 
 // A grain's colour by its transposition: the original pitch amber, up

@@ -139,9 +139,12 @@ describe('grain cloud', () => {
     assert.equal(Math.round(look(0.8).from), 2000);
   });
 
-  it('finds the lowest and highest sample under each column', () => {
-    const samples = Float32Array.from([0, 1, -1, 0.5, 0.25, -0.25, 0, 0]);
-    assert.deepEqual(peaks(samples, 2), { lo: Float32Array.from([-1, -0.25]), hi: Float32Array.from([1, 0.25]) });
+  it('finds the lowest and highest sample and the loudness under each column', () => {
+    const samples = Float32Array.from([0, 1, -1, 0.5, 0.25, -0.25, 0.5, -0.5]);
+    assert.deepEqual(peaks(samples, 2), {
+      lo: Float32Array.from([-1, -0.5]), hi: Float32Array.from([1, 0.5]),
+      rms: Float32Array.from([Math.sqrt(2.25 / 4), Math.sqrt(0.625 / 4)]),
+    });
     // More columns than samples: each column still shows the sample under it.
     assert.deepEqual([...peaks(Float32Array.from([0.5, -0.5]), 4).hi], [0.5, 0.5, -0.5, -0.5]);
   });
