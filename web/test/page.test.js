@@ -4,7 +4,7 @@
 // it, bad files and values get their messages and leave the sound playing,
 // and every control has a name and is reached from the keyboard.
 import assert from 'node:assert/strict';
-import { existsSync, mkdtempSync, readdirSync, rmSync, writeFileSync } from 'node:fs';
+import { mkdtempSync, readdirSync, rmSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { after, before, describe, it } from 'node:test';
@@ -15,8 +15,8 @@ import { readWav, webDir, writeWav } from './support.js';
 const WAIT = { timeout: 20000, polling: 50 };
 
 // What the grain canvas holds: its ink and where the ink's middle lies, as
-// a fraction of the width. Runs in the page.
-function cloud() {
+// a fraction of the width. Put in the page as inkOfCloud().
+function inkOfCloud() {
   const c = document.getElementById('grains');
   const d = c.getContext('2d').getImageData(0, 0, c.width, c.height).data;
   let ink = 0, x = 0;
@@ -37,6 +37,7 @@ describe('the page in Chromium', () => {
     ({ page, errors } = await open(browser.browser, served.url));
     files = mkdtempSync(join(tmpdir(), 'vorn-page-'));
     await page.waitForFunction(() => document.getElementById('sound-name').textContent.startsWith('demo sound'), WAIT);
+    await page.evaluate(`globalThis.inkOfCloud = ${inkOfCloud}`);
   });
 
   after(async () => {
@@ -45,7 +46,6 @@ describe('the page in Chromium', () => {
     if (files) rmSync(files, { recursive: true, force: true });
   });
 
-  const level = () => page.$eval('#level', (m) => m.value);
   const waitForSound = () => page.waitForFunction(() => document.getElementById('level').value > -45, WAIT);
 
   it('names every control and reaches each from the keyboard', async () => {
@@ -92,10 +92,10 @@ describe('the page in Chromium', () => {
     assert.equal(now, Math.round(max / 10), 'ten steps of a hundredth');
     for (const [keys, where] of [[['Home', 'PageUp', 'PageUp'], 0.2], [['End', 'PageDown', 'PageDown'], 0.8]]) {
       for (const key of keys) await page.keyboard.press(key);
-      await page.waitForFunction((f, where) => {
-        const { ink, centre } = eval(`(${f})`)();
+      await page.waitForFunction((where) => {
+        const { ink, centre } = inkOfCloud();
         return ink > 5000 && Math.abs(centre - where) < 0.05;
-      }, WAIT, cloud.toString(), where);
+      }, WAIT, where);
     }
     const box = await (await page.$('#stage')).boundingBox();
     const y = box.y + box.height / 2;
@@ -103,7 +103,7 @@ describe('the page in Chromium', () => {
     await page.mouse.down();
     await page.mouse.move(box.x + box.width * 0.5, y, { steps: 5 });
     await page.mouse.up();
-    await page.waitForFunction((f) => Math.abs(eval(`(${f})`)().centre - 0.5) < 0.05, WAIT, cloud.toString());
+    await page.waitForFunction(() => Math.abs(inkOfCloud().centre - 0.5) < 0.05, WAIT);
     const dragged = await page.$eval('#position', (e) => +e.getAttribute('aria-valuenow'));
     assert.ok(Math.abs(dragged / max - 0.5) < 0.01, `position ${dragged} of ${max}`);
   });
