@@ -116,10 +116,14 @@ describe('the page in Chromium', () => {
       await page.keyboard.type(text);
       await page.keyboard.press('Enter');
     };
+    const reportsAfter = async (count) => {
+      const seen = await reports();
+      await page.waitForFunction((n, count) => vornPage.reports > n + count, WAIT, seen, count);
+    };
     await setScan('0');
+    await reportsAfter(3); // past any report sent before the change
     const held = await position();
-    const seen = await reports();
-    await page.waitForFunction((n) => vornPage.reports > n + 10, WAIT, seen);
+    await reportsAfter(10);
     assert.equal(await position(), held, 'scan 0 freezes the position');
     // Backwards from the middle: through 0 and on from the end.
     await setScan('-2');
