@@ -213,9 +213,11 @@ function soundMs() {
   return state.sound ? (state.sound.length * 1000) / state.context.sampleRate : 0;
 }
 
+// Held within the sound: the worklet wraps its end round to 0, where a
+// move to the end is not meant to go.
 function setPosition(ms) {
-  const length = soundMs();
-  const p = Math.min(Math.max(ms, 0), length);
+  const last = state.sound ? ((state.sound.length - 1) * 1000) / state.context.sampleRate : 0;
+  const p = Math.min(Math.max(ms, 0), last);
   state.positionMs = p;
   state.moves += 1;
   state.position?.port.postMessage({ position: p, move: state.moves });

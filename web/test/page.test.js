@@ -90,6 +90,11 @@ describe('the page in Chromium', () => {
     await page.waitForFunction((n) => vornPage.reports > n + 10, WAIT, seen);
     const { now, max } = await page.$eval('#position', (e) => ({ now: +e.getAttribute('aria-valuenow'), max: +e.getAttribute('aria-valuemax') }));
     assert.equal(now, Math.round(max / 10), 'ten steps of a hundredth');
+    // The end is the end, not the start it wraps round to.
+    await page.keyboard.press('End');
+    const atEnd = await page.evaluate(() => vornPage.reports);
+    await page.waitForFunction((n) => vornPage.reports > n + 3, WAIT, atEnd);
+    assert.equal(await page.$eval('#position', (e) => +e.getAttribute('aria-valuenow')), max);
     for (const [keys, where] of [[['Home', 'PageUp', 'PageUp'], 0.2], [['End', 'PageDown', 'PageDown'], 0.8]]) {
       for (const key of keys) await page.keyboard.press(key);
       await page.waitForFunction((where) => {
