@@ -6,7 +6,8 @@ GENERATOR := -G Ninja
 JOBS      ?= $(shell nproc)
 
 .PHONY: all deps build pd test test-unit test-sanitize test-tsan bench bench-pd bench-peers bench-web demo install clean windows test-windows \
-        fuzz fuzz-build soak arm arm64 armhf arm-roots test-arm compare-renders deken test-deken wasm test-wasm web test-web
+        fuzz fuzz-build soak arm arm64 armhf arm-roots test-arm compare-renders deken test-deken wasm test-wasm web test-web \
+        web-page web-serve web-screenshot
 
 all: build
 
@@ -192,7 +193,7 @@ test-wasm: wasm
 # both vorn.wasm builds, under the names it fetches, in $(WEB_OUT).
 WEB_OUT ?= $(BUILD)/web
 
-web: wasm
+web: wasm web-page
 	mkdir -p $(WEB_OUT)
 	cp web/src/vorn.js web/src/vorn-engine.js web/src/vorn-processor.js web/README.md $(WEB_OUT)/
 	cp $(WASM_BUILD)/web/wasm/vorn.wasm $(WEB_OUT)/vorn-simd.wasm
@@ -206,7 +207,31 @@ web: wasm
 test-web: test-wasm web build
 	@scripts/install-deps.sh webtest
 	cd web && npm ci --no-audit --no-fund --loglevel=error
-	cd web && VORN_WEB_DIR=$(abspath $(WEB_OUT)) VORN_BIN=$(abspath $(BUILD))/bin/vorn node --test --test-concurrency=1 test/engine.test.js test/browser.test.js
+	cd web && VORN_WEB_DIR=$(abspath $(WEB_OUT)) VORN_BIN=$(abspath $(BUILD))/bin/vorn node --test --test-concurrency=1 test/engine.test.js test/browser.test.js \
+	  test/page-units.test.js test/page.test.js test/page-firefox.test.js
+
+# The page (web/page): index.html at the root of $(WEB_OUT), the rest in
+# page/, and its demo sound, vorn's built-in phrase as it is: at scan speed 1
+# with no jitter the grains read what the position reads and their windows
+# add up to 1, so the render is the phrase, half a period late.
+web-page: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS) --target vorn vorn_mxe
+	mkdir -p $(WEB_OUT)/page
+	cp web/page/index.html $(WEB_OUT)/
+	cp web/page/*.js web/page/*.css $(WEB_OUT)/page/
+	$(BUILD)/bin/vorn render -q -o $(WEB_OUT)/page/demo.wav -p scan:1 -a "3 src 0 0 0 60" --format pcm16 --seed 1
+
+# The page on http://localhost:$(WEB_PORT)/ (an AudioWorklet needs a secure
+# context, which localhost is), until Ctrl-C.
+WEB_PORT ?= 8808
+web-serve: web
+	node web/serve.js $(WEB_OUT) $(WEB_PORT)
+
+# docs/web-page.png, the README's picture of the page, taken again.
+web-screenshot: web
+	@scripts/install-deps.sh webtest
+	cd web && npm ci --no-audit --no-fund --loglevel=error
+	cd web && VORN_WEB_DIR=$(abspath $(WEB_OUT)) node test/page-screenshot.js $(CURDIR)/docs/web-page.png
 
 # vorn~ for ARM Linux, cross-compiled with Debian's cross compilers: 64-bit
 # (arm64, with the NEON kernel) in $(ARM64_BUILD), 32-bit with NEON (armhf)

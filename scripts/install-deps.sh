@@ -25,10 +25,11 @@ declare -A groups=(
   # wasi-libc and libc++ for wasm32, for `make wasm`; node runs the engine's
   # tests built for it.
   [web]="clang-16 lld-16 llvm-16 googletest wasi-libc libclang-rt-16-dev-wasm32 libc++-16-dev-wasm32 libc++abi-16-dev-wasm32 nodejs"
-  # The web module's tests: node and npm (puppeteer-core comes from the
-  # npm registry, by web/package-lock.json) and Debian's Chromium, which
-  # they drive headless, for `make test-web`.
-  [webtest]="nodejs chromium"
+  # The web module's and page's tests: node and npm (puppeteer-core comes
+  # from the npm registry, by web/package-lock.json), Debian's Chromium,
+  # which they drive headless, and Firefox ESR, which loads the page, for
+  # `make test-web`.
+  [webtest]="nodejs chromium firefox-esr"
   [arm]="g++-aarch64-linux-gnu g++-arm-linux-gnueabihf binutils-aarch64-linux-gnu binutils-arm-linux-gnueabihf googletest debian-archive-keyring qemu-user-static"
   # The package for Pd's package manager, for `make deken` and `make
   # test-deken`: zip to make it, binutils' readelf to read the externals'
