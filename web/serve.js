@@ -20,9 +20,9 @@ const TYPES = {
   '.md': 'text/markdown; charset=utf-8',
 };
 
-// Resolves to { server, url } once listening on `host`:`port`.
-export function serve(root, { port = 8808, host = '127.0.0.1' } = {}) {
-  const base = path.resolve(root);
+// Resolves to { server, url } once listening on `host`:`port`. `mounts`
+// serves other folders under path prefixes: { '/test/': folder }.
+export function serve(root, { port = 8808, host = '127.0.0.1', mounts = {} } = {}) {
   const server = createServer(async (req, res) => {
     const fail = (status, text) => {
       res.writeHead(status, { 'content-type': 'text/plain; charset=utf-8' });
@@ -35,7 +35,9 @@ export function serve(root, { port = 8808, host = '127.0.0.1' } = {}) {
     } catch {
       return fail(400, 'bad path\n');
     }
-    let file = path.join(base, pathname);
+    const prefix = Object.keys(mounts).find((p) => pathname.startsWith(p));
+    const base = path.resolve(prefix ? mounts[prefix] : root);
+    let file = path.join(base, prefix ? pathname.slice(prefix.length) : pathname);
     if (file !== base && !file.startsWith(base + path.sep)) return fail(403, 'outside the served folder\n');
     try {
       let stat = await fs.stat(file);
@@ -73,7 +75,7 @@ if (process.argv[1] && fileURLToPath(import.meta.url) === path.resolve(process.a
     process.exit(1);
   }
   const { url } = await serve(root, { port }).catch((e) => {
-    console.error(`serve: cannot listen on port ${port}: ${e.message} (make web-serve PORT=N picks another)`);
+    console.error(`serve: cannot listen on port ${port}: ${e.message} (make web-serve WEB_PORT=N picks another)`);
     process.exit(1);
   });
   console.log(`vorn~ page: ${url}  (serving ${path.resolve(root)}; Ctrl-C stops)`);

@@ -7,35 +7,26 @@ import { mkdtempSync, rmSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import puppeteer from 'puppeteer-core';
-import { CHROMIUM } from './browser/chromium.js';
+import { launch as launchChromium } from './browser/chromium.js';
 
 export const FIREFOX = process.env.VORN_FIREFOX ?? '/usr/bin/firefox-esr';
 
 // Resolves to { browser, close }; close also removes the profile.
 export async function launch(kind) {
+  if (kind !== 'firefox') return launchChromium(['--autoplay-policy=no-user-gesture-required']);
   const profile = mkdtempSync(join(tmpdir(), `vorn-${kind}-`));
-  const browser = kind === 'firefox'
-    ? await puppeteer.launch({
-      browser: 'firefox',
-      executablePath: FIREFOX,
-      headless: true,
-      userDataDir: profile,
-      extraPrefsFirefox: {
-        'media.autoplay.default': 0, // allowed
-        'media.autoplay.block-webaudio': false,
-        'network.proxy.type': 0,
-        'app.update.disabledForTesting': true,
-      },
-    })
-    : await puppeteer.launch({
-      executablePath: CHROMIUM,
-      headless: true,
-      args: [
-        '--headless=new', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-        '--disable-background-networking', '--disable-component-update', '--disable-sync',
-        '--autoplay-policy=no-user-gesture-required', `--user-data-dir=${profile}`,
-      ],
-    });
+  const browser = await puppeteer.launch({
+    browser: 'firefox',
+    executablePath: FIREFOX,
+    headless: true,
+    userDataDir: profile,
+    extraPrefsFirefox: {
+      'media.autoplay.default': 0, // allowed
+      'media.autoplay.block-webaudio': false,
+      'network.proxy.type': 0,
+      'app.update.disabledForTesting': true,
+    },
+  });
   return {
     browser,
     close: async () => {

@@ -8,7 +8,8 @@ import { join } from 'node:path';
 
 export const CHROMIUM = process.env.VORN_CHROMIUM ?? '/usr/bin/chromium';
 
-export async function launch() {
+// `args`: more switches, e.g. --autoplay-policy=no-user-gesture-required.
+export async function launch(args = []) {
   const profile = mkdtempSync(join(tmpdir(), 'vorn-chromium-'));
   const browser = await puppeteer.launch({
     executablePath: CHROMIUM,
@@ -16,7 +17,7 @@ export async function launch() {
     args: [
       '--headless=new', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
       '--disable-background-networking', '--disable-component-update', '--disable-sync',
-      `--user-data-dir=${profile}`,
+      `--user-data-dir=${profile}`, ...args,
     ],
   });
   const close = async () => {
