@@ -5,6 +5,7 @@
 #include <immintrin.h>
 
 #include "grain_run.h"
+#include "sums_avx.h"
 #include "taps_x86.h"
 
 namespace vorn::detail {
@@ -44,12 +45,7 @@ template <int S>
 VORN_ALWAYS_INLINE __m256d interpolate(const Block& b, uint64_t p0, uint64_t p1, uint64_t p2, uint64_t p3) {
     const __m256d a = products<S>(b, p0), c = products<S>(b, p1);
     const __m256d d = products<S>(b, p2), e = products<S>(b, p3);
-    // Transpose: x_k holds product k of the four samples.
-    const __m256d u0 = _mm256_unpacklo_pd(a, c), u1 = _mm256_unpackhi_pd(a, c);
-    const __m256d u2 = _mm256_unpacklo_pd(d, e), u3 = _mm256_unpackhi_pd(d, e);
-    const __m256d x0 = _mm256_permute2f128_pd(u0, u2, 0x20), x2 = _mm256_permute2f128_pd(u0, u2, 0x31);
-    const __m256d x1 = _mm256_permute2f128_pd(u1, u3, 0x20), x3 = _mm256_permute2f128_pd(u1, u3, 0x31);
-    return _mm256_add_pd(_mm256_add_pd(_mm256_add_pd(x3, x2), x0), x1);
+    return sum_transposed(a, c, d, e);
 }
 
 // Window entries of four samples, their grain phases q0..q3 (and as a
@@ -119,7 +115,7 @@ VORN_ALWAYS_INLINE void add_unit_blocks(const Block& block, uint64_t pos, uint32
     const auto add = [&](__m256d f0, __m256d f1, __m256d f2, __m256d f3) {
         const __m256d x0 = _mm256_mul_pd(f0, c0), x1 = _mm256_mul_pd(f1, c1);
         const __m256d x2 = _mm256_mul_pd(f2, c2), x3 = _mm256_mul_pd(f3, c3);
-        const __m256d v = _mm256_add_pd(_mm256_add_pd(_mm256_add_pd(x3, x2), x0), x1);
+        const __m256d v = sum_products(x0, x1, x2, x3);
         const __m128 win = window_at<Form>(b, q, q + incr, q + 2 * incr, q + 3 * incr, phases);
         _mm_storeu_ps(out, accumulate(b, v, win, _mm_loadu_ps(out)));
         if constexpr (Form != kSlide) q += 4 * incr;

@@ -17,6 +17,7 @@
 #endif
 
 #include "grain_run.h"
+#include "sums_avx.h"
 #include "taps_x86.h"
 
 namespace vorn::detail {
@@ -57,11 +58,7 @@ template <int S>
 VORN_ALWAYS_INLINE __m256d sums4(const Block& b, uint64_t p0, uint64_t p1, uint64_t p2, uint64_t p3) {
     const __m256d a = products4<S>(b, p0), c = products4<S>(b, p1);
     const __m256d d = products4<S>(b, p2), e = products4<S>(b, p3);
-    const __m256d u0 = _mm256_unpacklo_pd(a, c), u1 = _mm256_unpackhi_pd(a, c);
-    const __m256d u2 = _mm256_unpacklo_pd(d, e), u3 = _mm256_unpackhi_pd(d, e);
-    const __m256d x0 = _mm256_permute2f128_pd(u0, u2, 0x20), x2 = _mm256_permute2f128_pd(u0, u2, 0x31);
-    const __m256d x1 = _mm256_permute2f128_pd(u1, u3, 0x20), x3 = _mm256_permute2f128_pd(u1, u3, 0x31);
-    return _mm256_add_pd(_mm256_add_pd(_mm256_add_pd(x3, x2), x0), x1);
+    return sum_transposed(a, c, d, e);
 }
 
 // The interpolated values of eight samples at positions p[0..7]: two
